@@ -1,0 +1,45 @@
+// config_path.cpp - where the configuration file is: the registry value "kbRTTskCfgIni" under
+// HKEY_LOCAL_MACHINE\SOFTWARE\Brenvik\Fieldloom\Configuration, else "tsk_cfg.ini".
+//
+// Four process-wide copies of the path (shared, add, add-extended, list) are each filled on
+// first use and kept for the life of the process, so a later change of the registry value is
+// seen only by copies that are still empty. The legacy library has no copies: its file is
+// always "tsk_cfg.ini" in the Windows directory.
+#include <array>
+#include <cstring>
+
+#include "frame/frame.h"
+#include "platform/platform.h"
+
+namespace qdl {
+namespace {
+
+std::array<std::array<char, kPathSize>, 4> g_paths{};
+
+}  // namespace
+
+void resolve_config_path(char* buffer, std::size_t size) {
+    // An empty value counts as none: it would leave the copy empty and resolve again on every
+    // call, with no file to open.
+    if (platform::registry_query(kRegistryKey, kRegistryValue, buffer, size) &&
+        buffer[0] != '\0') {
+        return;
+    }
+    std::memcpy(buffer, kDefaultConfigName, sizeof kDefaultConfigName);
+}
+
+const char* config_path(PathBuffer which) {
+    if constexpr (!kEdition.registry_path) {
+        (void)which;
+        return kDefaultConfigName;
+    }
+    auto& buffer = g_paths[static_cast<std::size_t>(which)];
+    if (buffer[0] == '\0') resolve_config_path(buffer.data(), buffer.size());
+    return buffer.data();
+}
+
+void reset_config_paths_for_tests() {
+    for (auto& buffer : g_paths) buffer.fill('\0');
+}
+
+}  // namespace qdl

@@ -1,0 +1,82 @@
+// edition.h - what differs between the current and the legacy library, in one place.
+//
+// Both libraries compile the same core sources; the build defines QDL_EDITION_LEGACY for the
+// legacy one. Code asks kEdition instead of testing the macro.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tskqdl32.h"
+
+namespace qdl {
+
+// Byte offsets of the port fields, which differ between PortRecord and LegacyPortRecord.
+struct PortLayout {
+    std::size_t size;
+    std::size_t port;           // serial device name
+    std::size_t port_width;
+    std::size_t modem_dial;
+    std::size_t stopbits;
+    std::size_t parity;
+    std::size_t baudrate;
+    std::size_t modem_turn;     // followed by the ten 32-bit fields MODEM_TURN .. KWT_T5PP
+    std::size_t multisess;
+    std::size_t bxln_channel;
+    std::size_t bxln_pn;
+    std::size_t bxln_control;
+    std::size_t bxln_port;
+    std::size_t bxln_addr;
+};
+
+struct Edition {
+    const char* version;              // 23 characters and a NUL
+    int last_kind;                    // record kinds 1..last_kind exist
+    bool registry_path;               // path from the registry (else the fixed default name)
+    bool extended;                    // modem records and the _Ex functions exist
+    PortLayout port;
+    bool port_writes_modem_dial;      // serial add writes MODEM_DIAL right after TYPE
+    bool port_reads_kbrt_serial;      // "kbRT_KWT_SERIAL" reads as a serial port
+    std::size_t port_read_chars;      // characters of PORT that a read copies
+    std::uint32_t timeout_zero_becomes;  // a time-out of 0 is stored as this
+};
+
+inline constexpr PortLayout kCurrentPortLayout = {
+    sizeof(PortRecord),
+    offsetof(PortRecord, port), sizeof(PortRecord::port),
+    offsetof(PortRecord, modem_dial), offsetof(PortRecord, stopbits),
+    offsetof(PortRecord, parity), offsetof(PortRecord, baudrate),
+    offsetof(PortRecord, modem_turn), offsetof(PortRecord, multisess),
+    offsetof(PortRecord, bxln_channel), offsetof(PortRecord, bxln_pn),
+    offsetof(PortRecord, bxln_control), offsetof(PortRecord, bxln_port),
+    offsetof(PortRecord, bxln_addr),
+};
+
+inline constexpr PortLayout kLegacyPortLayout = {
+    sizeof(LegacyPortRecord),
+    offsetof(LegacyPortRecord, port), sizeof(LegacyPortRecord::port),
+    offsetof(LegacyPortRecord, modem_dial), offsetof(LegacyPortRecord, stopbits),
+    offsetof(LegacyPortRecord, parity), offsetof(LegacyPortRecord, baudrate),
+    offsetof(LegacyPortRecord, modem_turn), offsetof(LegacyPortRecord, multisess),
+    offsetof(LegacyPortRecord, bxln_channel), offsetof(LegacyPortRecord, bxln_pn),
+    offsetof(LegacyPortRecord, bxln_control), offsetof(LegacyPortRecord, bxln_port),
+    offsetof(LegacyPortRecord, bxln_addr),
+};
+
+inline constexpr Edition kCurrentEdition = {
+    "QDL Version 3.00 (44a1)", RECORD_MODEM, true, true, kCurrentPortLayout,
+    false, true, 6, 0,
+};
+
+inline constexpr Edition kLegacyEdition = {
+    "QDL Version 1.01 (03a1)", RECORD_GLOBAL, false, false, kLegacyPortLayout,
+    true, false, 4, 50,
+};
+
+#if defined(QDL_EDITION_LEGACY)
+inline constexpr const Edition& kEdition = kLegacyEdition;
+#else
+inline constexpr const Edition& kEdition = kCurrentEdition;
+#endif
+
+}  // namespace qdl

@@ -1,0 +1,155 @@
+// frame.h - what the record kinds and the listing share: the configuration path, the profile
+// conventions (value buffer, absent marker, number and hexadecimal encodings, the record-exists
+// probe) and the multibyte helpers.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "edition.h"
+#include "tskqdl32.h"
+
+namespace qdl {
+
+// ---- Configuration path (config_path.cpp) -----------------------------------------------
+
+// The four process-wide path copies; each is filled on first use and then kept.
+enum class PathBuffer { Shared, Add, AddEx, List };
+
+inline constexpr std::size_t kPathSize = 260;
+inline constexpr char kDefaultConfigName[] = "tsk_cfg.ini";
+inline constexpr char kRegistryKey[] = "SOFTWARE\\Brenvik\\Fieldloom\\Configuration";
+inline constexpr char kRegistryValue[] = "kbRTTskCfgIni";
+
+// Fills buffer from the registry value, or with "tsk_cfg.ini" when the value cannot be read,
+// does not fit in `size` bytes with its NUL, or is empty.
+void resolve_config_path(char* buffer, std::size_t size);
+
+// The path in the given copy, resolved first while it is empty. The legacy library has no
+// copies: every path is the fixed default name.
+const char* config_path(PathBuffer which);
+
+// Tests only: empties every path copy, as a fresh process has them.
+void reset_config_paths_for_tests();
+
+// ---- Profile conventions (profile.cpp) --------------------------------------------------
+
+// Every profile read lands in a 66-byte buffer with the default "?"; a value whose first byte
+// is '?' counts as absent, and a value of more than 65 bytes reads as its first 65.
+inline constexpr std::size_t kValueSize = 66;
+
+struct Value {
+    std::array<char, kValueSize> text{};
+    bool present() const { return text[0] != '?'; }
+    bool empty() const { return text[0] == '\0'; }
+    const char* c_str() const { return text.data(); }
+};
+
+Value read_value(const char* path, const char* section, const char* key);
+
+// The names of the section's keys (null key read) into the value buffer: present when the
+// section has at least one key.
+Value read_key_names(const char* path, const char* section);
+
+// 16-bit unsigned field: the integer read with default 0xFFFF, low 16 bits.
+std::uint16_t read_u16(const char* path, const char* section, const char* key);
+
+// 32-bit field: -1 when absent, otherwise atol of the text (no digits gives 0).
+std::uint32_t read_u32(const char* path, const char* section, const char* key);
+
+// atol as the C runtime does it: optional white space and sign, decimal digits, the first
+// other character ends it; the result is taken modulo 2^32.
+std::uint32_t parse_long(const char* text);
+
+bool write_key(const char* path, const char* section, const char* key, const char* value);
+bool delete_key(const char* path, const char* section, const char* key);
+bool delete_section(const char* path, const char* section);
+
+// Decimal text of a 16-bit value (zero-extended) or of a 32-bit value taken as unsigned.
+struct Number {
+    std::array<char, 12> text{};
+    const char* c_str() const { return text.data(); }
+};
+Number format_unsigned(std::uint32_t value);
+
+// Hexadecimal byte-array encodings: the byte at the highest offset first, two upper-case
+// digits per byte. count is 2 or 4.
+struct Hex {
+    std::array<char, 9> text{};
+    const char* c_str() const { return text.data(); }
+};
+Hex format_hex(const std::uint8_t* bytes, std::size_t count);
+
+// Two hexadecimal characters to one byte; any other character (NUL included) counts as 0.
+std::uint8_t parse_hex_pair(const char* text);
+
+// Reads `count` (2 or 4) bytes from the digit pairs of a present value, highest offset first.
+// Positions past the end of the value count as digit 0.
+void parse_hex(const char* text, std::uint8_t* bytes, std::size_t count);
+
+// The record-exists probe of a record kind (1-4) and, for devices, an address kind. Reads from
+// the shared path copy.
+bool record_exists(const char* name, int kind, int address_kind);
+
+// A time-out as the adds store it: -1 stays unset; above 63000 (unsigned) becomes 63000;
+// 1 to 49 become 50; 0 stays 0 (legacy library: 0 becomes 50).
+std::uint32_t clamp_timeout(std::uint32_t value);
+
+// ---- Multibyte helpers (mbcs.cpp) -------------------------------------------------------
+
+// Length of the character at p: 2 when *p is a lead byte followed by a non-NUL byte, else 1.
+std::size_t char_length(const char* p);
+
+// The letter test and the letter-or-digit test of the first byte of a name (ASCII only; lead
+// bytes fail).
+bool is_letter(unsigned char c);
+bool is_letter_or_digit(unsigned char c);
+
+// Length of the text in a field of `width` bytes: up to its NUL, at most width - 1 bytes
+// (an unterminated field is taken as ending before its last byte).
+std::size_t field_length(const char* field, std::size_t width);
+
+// Bounded copy: characters of src (up to its NUL, at most src_max bytes) are copied while
+// fewer than max_chars have been taken and the bytes taken plus the next character's length
+// stay below byte_limit; then a NUL. Returns the bytes copied (without the NUL).
+std::size_t bounded_copy(char* dest, const char* src, std::size_t max_chars,
+                         std::size_t byte_limit, std::size_t src_max = SIZE_MAX);
+
+// Whole-text comparison in the active code page, letter case significant.
+bool texts_equal(const char* a, const char* b);
+
+// A name argument copied into a record's 66-byte name field: cut to 65 bytes at a character
+// boundary, NUL-terminated.
+void copy_name(char* field, const char* name);
+
+// ---- Record fields ----------------------------------------------------------------------
+
+inline std::uint16_t load16(const void* record, std::size_t offset) {
+    std::uint16_t v;
+    std::memcpy(&v, static_cast<const unsigned char*>(record) + offset, sizeof v);
+    return v;
+}
+inline std::uint32_t load32(const void* record, std::size_t offset) {
+    std::uint32_t v;
+    std::memcpy(&v, static_cast<const unsigned char*>(record) + offset, sizeof v);
+    return v;
+}
+inline void store16(void* record, std::size_t offset, std::uint16_t v) {
+    std::memcpy(static_cast<unsigned char*>(record) + offset, &v, sizeof v);
+}
+inline void store32(void* record, std::size_t offset, std::uint32_t v) {
+    std::memcpy(static_cast<unsigned char*>(record) + offset, &v, sizeof v);
+}
+inline char* text_at(void* record, std::size_t offset) {
+    return static_cast<char*>(record) + offset;
+}
+inline std::uint8_t* bytes_at(void* record, std::size_t offset) {
+    return static_cast<std::uint8_t*>(record) + offset;
+}
+
+inline constexpr std::uint16_t kUnset16 = 0xFFFF;
+inline constexpr std::uint32_t kUnset32 = 0xFFFFFFFFu;
+
+}  // namespace qdl

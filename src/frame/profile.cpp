@@ -1,0 +1,128 @@
+// profile.cpp - the conventions by which record fields become keys: the 66-byte value buffer
+// with the absent marker "?", the decimal and hexadecimal encodings, and the record-exists
+// probe. Every access goes through the platform's profile operations.
+#include <cstdio>
+#include <cstring>
+
+#include "frame/frame.h"
+#include "platform/platform.h"
+
+namespace qdl {
+
+namespace {
+constexpr char kAbsent[] = "?";
+}
+
+Value read_value(const char* path, const char* section, const char* key) {
+    Value v;
+    platform::profile_get_string(section, key, kAbsent, v.text.data(), kValueSize, path);
+    return v;
+}
+
+Value read_key_names(const char* path, const char* section) {
+    return read_value(path, section, nullptr);
+}
+
+std::uint16_t read_u16(const char* path, const char* section, const char* key) {
+    return static_cast<std::uint16_t>(platform::profile_get_int(section, key, kUnset16, path));
+}
+
+std::uint32_t parse_long(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    std::uint32_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10u + static_cast<std::uint32_t>(*text - '0');
+    }
+    return negative ? 0u - value : value;
+}
+
+std::uint32_t read_u32(const char* path, const char* section, const char* key) {
+    const Value v = read_value(path, section, key);
+    return v.present() ? parse_long(v.c_str()) : kUnset32;
+}
+
+bool write_key(const char* path, const char* section, const char* key, const char* value) {
+    return platform::profile_write_string(section, key, value, path);
+}
+
+bool delete_key(const char* path, const char* section, const char* key) {
+    return platform::profile_write_string(section, key, nullptr, path);
+}
+
+bool delete_section(const char* path, const char* section) {
+    return platform::profile_write_string(section, nullptr, nullptr, path);
+}
+
+Number format_unsigned(std::uint32_t value) {
+    Number n;
+    std::snprintf(n.text.data(), n.text.size(), "%lu", static_cast<unsigned long>(value));
+    return n;
+}
+
+Hex format_hex(const std::uint8_t* bytes, std::size_t count) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    Hex h;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t b = bytes[count - 1 - i];
+        h.text[2 * i] = kDigits[b >> 4];
+        h.text[2 * i + 1] = kDigits[b & 0x0F];
+    }
+    h.text[2 * count] = '\0';
+    return h;
+}
+
+namespace {
+std::uint8_t hex_digit(char c) {
+    if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
+    if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
+    return 0;
+}
+}  // namespace
+
+std::uint8_t parse_hex_pair(const char* text) {
+    const std::uint8_t high = hex_digit(text[0]);
+    const std::uint8_t low = text[0] == '\0' ? 0 : hex_digit(text[1]);
+    return static_cast<std::uint8_t>(high * 16 + low);
+}
+
+void parse_hex(const char* text, std::uint8_t* bytes, std::size_t count) {
+    const char* p = text;
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[count - 1 - i] = parse_hex_pair(p);
+        // Step over the pair without stepping past the value's end.
+        for (int step = 0; step < 2 && *p != '\0'; ++step) ++p;
+    }
+}
+
+bool record_exists(const char* name, int kind, int address_kind) {
+    const char* path = config_path(PathBuffer::Shared);
+    if (kind < RECORD_PORT || kind > kEdition.last_kind) return false;
+    switch (kind) {
+    case RECORD_PORT: return read_value(path, name, "TYPE").present();
+    case RECORD_DEVICE:
+        switch (address_kind) {
+        case ADDRESS_KWT_ID: return read_value(path, name, "KWT_ID").present();
+        case ADDRESS_TCPIP_ETH:
+        case ADDRESS_TCPIP_SLIP: return read_value(path, name, "IP_ADDR").present();
+        case ADDRESS_VME: return read_value(path, name, "DEST_ADDR").present();
+        default: return read_key_names(path, name).present();
+        }
+    case RECORD_GLOBAL:
+        return read_key_names(path, "Global_Parameters").present() ||
+               read_key_names(path, "VTQ_Timeout").present();
+    default: return read_value(path, name, "MODEM_DIAL").present();
+    }
+}
+
+std::uint32_t clamp_timeout(std::uint32_t value) {
+    if (value == kUnset32) return value;
+    if (value > 63000) return 63000;
+    if (value == 0) return kEdition.timeout_zero_becomes;
+    if (value < 50) return 50;
+    return value;
+}
+
+}  // namespace qdl

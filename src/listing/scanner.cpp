@@ -1,0 +1,1 @@
+// scanner.cpp - placeholder until the listing lands.

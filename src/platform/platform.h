@@ -1,0 +1,86 @@
+// platform.h - the one door between the library core and the operating system.
+//
+// On Windows every function here is a thin call of the real Win32 function named beside it.
+// On Linux the project's own stand-ins provide the same behaviour (src/platform/posix/):
+// a machine prefix holds registry.ini and the Windows directory, and the profile store edits
+// INI files in place, atomically and under an inter-process lock.
+//
+// Map:
+//   profile_*            GetPrivateProfileStringA / GetPrivateProfileIntA /
+//                        WritePrivateProfileStringA
+//   registry_query       RegOpenKeyExA + RegQueryValueExA + RegCloseKey (HKEY_LOCAL_MACHINE)
+//   windows_directory    GetWindowsDirectoryA
+//   locate_file          where the profile functions keep a configuration path
+//   is_lead_byte         _ismbblead of the active ANSI code page
+//   CallScope            the call guard: one exported call at a time per process, and on
+//                        Linux the batching of that call's writes into one atomic replacement
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qdl::platform {
+
+// ---- Profile operations (Win32 semantics) -----------------------------------------------
+
+// GetPrivateProfileStringA. With key null: the names of the section's keys, each NUL-terminated,
+// plus a final NUL (or the default when there are none). With section null: the section names.
+// Returns the number of bytes copied, without the final NUL.
+std::uint32_t profile_get_string(const char* section, const char* key, const char* default_value,
+                                 char* buffer, std::uint32_t size, const char* path);
+
+// GetPrivateProfileIntA: the value as a number (modulo 2^32), the default when it is absent
+// or empty.
+std::uint32_t profile_get_int(const char* section, const char* key, std::int32_t default_value,
+                              const char* path);
+
+// WritePrivateProfileStringA. value null deletes the key; key null deletes the section.
+// Returns false when the write cannot be carried out.
+bool profile_write_string(const char* section, const char* key, const char* value,
+                          const char* path);
+
+// ---- Registry, directories, code page ----------------------------------------------------
+
+// Reads value `value_name` of HKEY_LOCAL_MACHINE\key_path into buffer. True when the key opens
+// and the value (with a NUL) fits in `size` bytes; buffer is then NUL-terminated. On false the
+// buffer may have been written.
+bool registry_query(const char* key_path, const char* value_name, char* buffer, std::size_t size);
+
+// The Windows directory, without a trailing separator. Empty when it cannot be obtained.
+std::string windows_directory();
+
+// The file that the profile functions use for `path`: a bare name (no directory part) lies in
+// the Windows directory, anything else is used as it is.
+std::string locate_file(const char* path);
+
+// True when byte c is the lead byte of a double-byte character in the active ANSI code page.
+bool is_lead_byte(unsigned char c);
+
+// Tests only: makes `code_page` the active ANSI code page of this process (932, 936, 949, 950
+// or a single-byte page). Nothing exported calls it.
+void set_code_page_for_tests(unsigned code_page);
+
+// ---- Call guard ---------------------------------------------------------------------------
+
+enum class Access { Read, Write };
+
+// One per exported call, for the whole call. Serialises the calls of a process. On Linux, a
+// Write scope also holds the inter-process lock of each configuration file from its first use,
+// collects the call's writes and replaces the file once in finish().
+class CallScope {
+public:
+    explicit CallScope(Access access);
+    ~CallScope();
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+    // Writes what the call changed. False when that failed (the file then keeps its previous
+    // content): the call reports QDL_ERR_FILE. Called once, before the scope ends.
+    bool finish();
+
+private:
+    bool finished_ = false;
+};
+
+}  // namespace qdl::platform

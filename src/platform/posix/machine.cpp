@@ -1,0 +1,128 @@
+// machine.cpp - the Linux stand-ins for the "machine" the library runs on: the prefix that holds
+// the registry file and the Windows directory, the registry read, and the ANSI code page.
+//
+//   prefix             $TSKQDL32_PREFIX when set and not empty, else $HOME/.tskqdl32 (the
+//                      user's home directory from the password database when HOME is unset)
+//   registry           <prefix>/registry.ini: sections are key paths, entries are values;
+//                      both match without regard to ASCII case; read only
+//   Windows directory  <prefix>/windows; a bare file name (no '/') lives there
+//   code page          ACP of HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Nls\CodePage,
+//                      read once per process; absent or unknown means 1252 (single-byte)
+#include <pwd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/posix/posix.h"
+
+namespace qdl::platform {
+
+namespace {
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string_view trim(std::string_view s) {
+    const char* ws = " \t\r\n\v\f";
+    const auto first = s.find_first_not_of(ws);
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(ws);
+    return s.substr(first, last - first + 1);
+}
+
+// The value `name` of registry key `key_path`, if the registry file has it.
+bool registry_lookup(const char* key_path, const char* name, std::string& out) {
+    std::ifstream in(machine_prefix() + "/registry.ini", std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    bool in_key = false;
+    while (std::getline(in, line)) {
+        const std::string_view text = trim(line);
+        if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+            in_key = equal_ignoring_ascii_case(trim(text.substr(1, text.size() - 2)), key_path);
+            continue;
+        }
+        if (!in_key) continue;
+        const auto eq = text.find('=');
+        if (eq == std::string_view::npos) continue;
+        if (!equal_ignoring_ascii_case(trim(text.substr(0, eq)), name)) continue;
+        out.assign(trim(text.substr(eq + 1)));
+        return true;
+    }
+    return false;
+}
+
+std::atomic<unsigned> g_code_page{0};  // 0: not read yet
+
+unsigned code_page() {
+    unsigned cp = g_code_page.load(std::memory_order_acquire);
+    if (cp != 0) return cp;
+    std::string value;
+    cp = 1252;
+    if (registry_lookup("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", value)) {
+        const unsigned long n = std::strtoul(value.c_str(), nullptr, 10);
+        if (n == 932 || n == 936 || n == 949 || n == 950) cp = static_cast<unsigned>(n);
+    }
+    g_code_page.store(cp, std::memory_order_release);
+    return cp;
+}
+
+}  // namespace
+
+std::string machine_prefix() {
+    if (const char* p = std::getenv("TSKQDL32_PREFIX"); p != nullptr && *p != '\0') return p;
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+        if (const passwd* pw = getpwuid(getuid()); pw != nullptr) home = pw->pw_dir;
+    }
+    return std::string(home != nullptr ? home : "") + "/.tskqdl32";
+}
+
+bool registry_query(const char* key_path, const char* value_name, char* buffer,
+                    std::size_t size) {
+    std::string value;
+    if (!registry_lookup(key_path, value_name, value)) return false;
+    if (value.size() + 1 > size) return false;  // does not fit with its NUL
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    return true;
+}
+
+std::string windows_directory() { return machine_prefix() + "/windows"; }
+
+std::string locate_file(const char* path) {
+    if (path == nullptr || *path == '\0') return {};
+    if (std::strchr(path, '/') != nullptr) return path;
+    return windows_directory() + "/" + path;
+}
+
+bool is_lead_byte(unsigned char c) {
+    switch (code_page()) {
+    case 932: return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    case 936:
+    case 949:
+    case 950: return c >= 0x81 && c <= 0xFE;
+    default: return false;
+    }
+}
+
+void set_code_page_for_tests(unsigned code_page) {
+    g_code_page.store(code_page == 0 ? 1252 : code_page, std::memory_order_release);
+}
+
+}  // namespace qdl::platform
