@@ -1,7 +1,129 @@
-// global.cpp - placeholder until this record kind lands.
+// global.cpp - the global parameters (kind 3): two time-outs and a scrambled password in the
+// section "Global_Parameters". Older files keep the time-outs in "VTQ_Timeout", which is read
+// when "Global_Parameters" has no key, never written, and removed by every add and delete.
+//
+//   global_add      password check, both sections removed, CONNECT_TIMEOUT, REQUEST_TIMEOUT
+//                   (limited and stored back), PASSWORD scrambled
+//   global_get      exists probe; "Global_Parameters", or else "VTQ_Timeout"
+//   global_delete   both sections, always QDL_OK
+//
+//   scramble / unscramble   byte i plus / minus key byte i % 16, modulo 256
+//   storable                whether a scrambled text survives the trip through the file
+//
+// The caller's password field is never changed: it is scrambled into a copy, so the caller keeps
+// its clear password whatever the outcome. An unterminated field is taken as its first 65 bytes.
+#include <array>
+#include <cstring>
+
+#include "frame/frame.h"
 #include "records/records.h"
+
 namespace qdl {
-int global_add(GlobalParameters*, const char*) { return QDL_ERR_BAD_TYPE; }
-int global_get(GlobalParameters*, const char*) { return QDL_ERR_BAD_TYPE; }
-int global_delete(const char*) { return QDL_ERR_BAD_TYPE; }
+namespace {
+
+constexpr char kSection[] = "Global_Parameters";
+constexpr char kOldSection[] = "VTQ_Timeout";
+constexpr char kScrambleKey[] = "pbzrkdnTpbzrkdnT";
+constexpr std::size_t kKeyLength = sizeof kScrambleKey - 1;
+constexpr char kReserved[] = "vantrel";  // never stored
+constexpr std::size_t kPasswordWidth = sizeof(GlobalParameters::password);
+constexpr std::size_t kConnect = offsetof(GlobalParameters, connect_timeout);
+constexpr std::size_t kRequest = offsetof(GlobalParameters, request_timeout);
+static_assert(kKeyLength == 16);
+
+using Password = std::array<char, kPasswordWidth>;
+
+unsigned char key_byte(std::size_t i) {
+    return static_cast<unsigned char>(kScrambleKey[i % kKeyLength]);
+}
+
+void scramble(const char* clear, std::size_t length, char* out) {
+    for (std::size_t i = 0; i < length; ++i) {
+        out[i] = static_cast<char>(static_cast<unsigned char>(clear[i]) + key_byte(i));
+    }
+    out[length] = '\0';
+}
+
+void unscramble(const char* stored, char* out) {
+    std::size_t i = 0;
+    for (; stored[i] != '\0'; ++i) {
+        out[i] = static_cast<char>(static_cast<unsigned char>(stored[i]) - key_byte(i));
+    }
+    out[i] = '\0';
+}
+
+// The profile line holds a value as text: a NUL would cut it, CR or LF would break the line,
+// white space at either end is trimmed by the read, a leading '?' reads as absent and a pair of
+// quotes around it is removed. An ASCII password never scrambles to any of these (every key
+// byte is an ASCII letter); some passwords with bytes above 0x7F do.
+bool is_trimmed(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' ||
+           c == 0x1A;
+}
+
+bool storable(const char* scrambled, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        if (scrambled[i] == '\0' || scrambled[i] == '\r' || scrambled[i] == '\n') return false;
+    }
+    const auto first = static_cast<unsigned char>(scrambled[0]);
+    const auto last = static_cast<unsigned char>(scrambled[length - 1]);
+    if (is_trimmed(first) || is_trimmed(last) || first == '?') return false;
+    return !(length >= 2 && first == last && (first == '"' || first == '\''));
+}
+
+bool is_reserved(const char* password, std::size_t length) {
+    return length == sizeof kReserved - 1 && std::memcmp(password, kReserved, length) == 0;
+}
+
+int add_timeout(GlobalParameters* record, std::size_t offset, const char* key,
+                const char* path) {
+    const std::uint32_t value = load32(record, offset);
+    if (value == kUnset32) return QDL_OK;
+    const std::uint32_t limited = clamp_timeout(value);
+    store32(record, offset, limited);
+    return write_key(path, kSection, key, format_unsigned(limited).c_str()) ? QDL_OK
+                                                                            : QDL_ERR_FILE;
+}
+
+}  // namespace
+
+int global_add(GlobalParameters* record, const char* path) {
+    const std::size_t length = field_length(record->password, kPasswordWidth);
+    const bool has_password = length != 0 && !is_reserved(record->password, length);
+    Password scrambled{};
+    if (has_password) {
+        scramble(record->password, length, scrambled.data());
+        // Refused before anything is removed or written, rather than stored changed.
+        if (!storable(scrambled.data(), length)) return QDL_ERR_BAD_VALUE;
+    }
+
+    global_delete(path);
+    if (const int s = add_timeout(record, kConnect, "CONNECT_TIMEOUT", path); s != QDL_OK) {
+        return s;
+    }
+    if (const int s = add_timeout(record, kRequest, "REQUEST_TIMEOUT", path); s != QDL_OK) {
+        return s;
+    }
+    if (!has_password) return QDL_OK;
+    return write_key(path, kSection, "PASSWORD", scrambled.data()) ? QDL_OK : QDL_ERR_FILE;
+}
+
+int global_get(GlobalParameters* record, const char* path) {
+    if (!record_exists(kSection, RECORD_GLOBAL, 0)) return QDL_ERR_NOT_FOUND;
+    const char* section = read_key_names(path, kSection).present() ? kSection : kOldSection;
+    store32(record, kConnect, read_u32(path, section, "CONNECT_TIMEOUT"));
+    store32(record, kRequest, read_u32(path, section, "REQUEST_TIMEOUT"));
+    record->password[0] = '\0';
+    if (section == kOldSection) return QDL_OK;
+    const Value stored = read_value(path, kSection, "PASSWORD");
+    if (stored.present()) unscramble(stored.c_str(), record->password);  // at most 65 bytes
+    return QDL_OK;
+}
+
+int global_delete(const char* path) {
+    delete_section(path, kSection);
+    delete_section(path, kOldSection);
+    return QDL_OK;
+}
+
 }  // namespace qdl
