@@ -1,12 +1,97 @@
-// query.cpp - placeholder until the listing lands.
+// query.cpp - QDL_Get_List behind the call guard: the names of the sections that hold one or
+// two given keys, or key values, in the file that the record operations use.
+//
+// Map:
+//   Filter            a caller's ListFilter, read within its fields
+//   section_matches   does a section satisfy the filters
+//   select_sections   the walk over a scanned list, names packed into the caller's buffer
+//   get_list          argument checks, the scan, the walk, the release
+#include <climits>
+#include <string>
+#include <string_view>
+
+#include "frame/frame.h"
+#include "listing/query.h"
+#include "listing/scanner.h"
+#include "platform/platform.h"
 #include "records/records.h"
+
 namespace qdl {
-int get_list(const ListFilter* first, const ListFilter* second, char*, unsigned short* count) {
+
+namespace {
+
+// A filter's texts end at their NUL, and never beyond their fields: a key that fills its 66
+// bytes is taken as its first 65, a value that fills its 82 bytes as its first 81.
+struct Filter {
+    std::string_view key;
+    std::string_view value;  // empty: any value
+};
+
+Filter read_filter(const ListFilter& filter) {
+    return {{filter.key, field_length(filter.key, sizeof filter.key)},
+            {filter.value, field_length(filter.value, sizeof filter.value)}};
+}
+
+// Whole texts, letter case significant: a prefix is no match.
+bool satisfies(const KeyNode& node, const Filter& filter) {
+    if (std::string_view(node.key) != filter.key) return false;
+    return filter.value.empty() || std::string_view(node.value()) == filter.value;
+}
+
+// Each filter is tried against the key lines until one satisfies it; one key line may satisfy
+// both. A section without key lines never matches.
+bool section_matches(const SectionNode& section, const Filter& first, const Filter* second) {
+    bool first_found = false;
+    bool second_found = second == nullptr;
+    for (const KeyNode* key = section.keys; key != nullptr && !(first_found && second_found);
+         key = key->next) {
+        if (!first_found) first_found = satisfies(*key, first);
+        if (!second_found) second_found = satisfies(*key, *second);
+    }
+    return first_found && second_found;
+}
+
+}  // namespace
+
+int select_sections(const SectionList& list, const ListFilter& first, const ListFilter* second,
+                    char* names, unsigned capacity, unsigned short& stored) {
+    const Filter first_filter = read_filter(first);
+    Filter second_filter{};
+    if (second != nullptr) second_filter = read_filter(*second);
+    const Filter* second_used = second != nullptr ? &second_filter : nullptr;
+
+    int matches = 0;
+    for (const SectionNode* section = list.first; section != nullptr; section = section->next) {
+        if (!section_matches(*section, first_filter, second_used)) continue;
+        if (matches < INT_MAX) ++matches;  // a count beyond int cannot be told; it stays there
+        if (stored >= capacity) continue;
+        // Names are at most kSectionNameLimit bytes, so each takes at most 66 bytes here.
+        const std::size_t length = std::strlen(section->name);
+        std::memcpy(names, section->name, length + 1);
+        names += length + 1;
+        ++stored;
+    }
+    return matches;
+}
+
+int get_list(const ListFilter* first, const ListFilter* second, char* names,
+             unsigned short* count) {
     if (first == nullptr) return QDL_ERR_NULL_ARG;
     if (first->key[0] == '\0') return QDL_ERR_EMPTY_FILTER;
     if (second != nullptr && second->key[0] == '\0') return QDL_ERR_EMPTY_FILTER;
     if (count == nullptr) return QDL_ERR_NULL_ARG;
+    const unsigned capacity = *count;
     *count = 0;
-    return QDL_ERR_FILE;
+    if (capacity != 0 && names == nullptr) return QDL_ERR_NULL_ARG;
+
+    // The same file as the record operations: a bare name lies in the Windows directory.
+    const std::string file = platform::locate_file(config_path(PathBuffer::List));
+    SectionList list;
+    const int status = scan_config_file(file.c_str(), list);
+    if (status != QDL_OK) return status;
+    const int result = select_sections(list, *first, second, names, capacity, *count);
+    free_section_list(list);
+    return result;
 }
+
 }  // namespace qdl
