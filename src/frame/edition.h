@@ -52,26 +52,17 @@ inline constexpr PortLayout kCurrentPortLayout = {
     offsetof(PortRecord, bxln_addr),
 };
 
-inline constexpr PortLayout kLegacyPortLayout = {
-    sizeof(LegacyPortRecord),
-    offsetof(LegacyPortRecord, port), sizeof(LegacyPortRecord::port),
-    offsetof(LegacyPortRecord, modem_dial), offsetof(LegacyPortRecord, stopbits),
-    offsetof(LegacyPortRecord, parity), offsetof(LegacyPortRecord, baudrate),
-    offsetof(LegacyPortRecord, modem_turn), offsetof(LegacyPortRecord, multisess),
-    offsetof(LegacyPortRecord, bxln_channel), offsetof(LegacyPortRecord, bxln_pn),
-    offsetof(LegacyPortRecord, bxln_control), offsetof(LegacyPortRecord, bxln_port),
-    offsetof(LegacyPortRecord, bxln_addr),
-};
 
 inline constexpr Edition kCurrentEdition = {
     "QDL Version 3.00 (44a1)", RECORD_MODEM, true, true, kCurrentPortLayout,
     false, true, 6, 0,
 };
 
-inline constexpr Edition kLegacyEdition = {
-    "QDL Version 1.01 (03a1)", RECORD_GLOBAL, false, false, kLegacyPortLayout,
-    true, false, 4, 50,
-};
+}  // namespace qdl
+
+#include "legacy/legacy_edition.h"
+
+namespace qdl {
 
 #if defined(QDL_EDITION_LEGACY)
 inline constexpr const Edition& kEdition = kLegacyEdition;
