@@ -55,7 +55,14 @@ bool registry_lookup(const char* key_path, const char* name, std::string& out) {
     while (std::getline(in, line)) {
         const std::string_view text = trim(line);
         if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
-            in_key = equal_ignoring_ascii_case(trim(text.substr(1, text.size() - 2)), key_path);
+            // Sections are full key paths, "HKEY_LOCAL_MACHINE\SOFTWARE\...".
+            std::string_view section = trim(text.substr(1, text.size() - 2));
+            constexpr std::string_view hive = "HKEY_LOCAL_MACHINE\\";
+            if (section.size() >= hive.size() &&
+                equal_ignoring_ascii_case(section.substr(0, hive.size()), hive)) {
+                section.remove_prefix(hive.size());
+            }
+            in_key = equal_ignoring_ascii_case(section, key_path);
             continue;
         }
         if (!in_key) continue;
