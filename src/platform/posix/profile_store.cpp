@@ -1,24 +1,529 @@
-// profile_store.cpp - placeholder until the profile store lands.
+// profile_store.cpp - the Linux stand-in for the Win32 profile functions, and the call guard.
+//
+//   cache        one parsed Document per configuration file (keyed by the located path),
+//                validated by one stat; re-read when the device, inode, size, modification or
+//                change time (nanoseconds) differ, or when the last read fell in the window in
+//                which a later edit could leave all of them unchanged
+//   scopes       the state of one exported call: for each file it uses, the flock on
+//                "<file>.lock" (write calls), the temporary file of its replacement and whether
+//                it has unwritten changes; a profile call outside any CallScope runs in a scope
+//                of its own (reads validate, writes replace the file at once)
+//   reads        profile_get_string (value, key list, section list), profile_get_int
+//   writes       profile_write_string: plan the edit, prepare the replacement at the first
+//                change (so that a write that cannot be carried out fails at once), apply it to
+//                the cached text; finish() writes the file once
+//   CallScope    one process-wide mutex around every exported call
+//
+// Reading, as GetPrivateProfileStringA does it:
+//   value 70 bytes, size 66      its first 65 bytes, NUL, ret 65 (cut at a whole character of
+//                                the code page: never half a double-byte character)
+//   key=" sp "                   " sp " (matching quotes stripped, nothing else)
+//   key (no '='), missing key    the default, without its trailing spaces and quotes
+//   key list of [s]: a=1 b c=    "a\0c\0\0" (no-'=' and ';' lines are not keys); when cut:
+//                                the last name cut, then two NULs, ret = size - 2
+//   nothing to list              the default as one string (trailing spaces kept)
+//   section list, no sections    "\0", ret 0
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/file_io.h"
+#include "platform/posix/ini_text.h"
+#include "platform/posix/posix.h"
 
 namespace qdl::platform {
 
-std::uint32_t profile_get_string(const char*, const char*, const char* def, char* buffer,
-                                 std::uint32_t size, const char*) {
-    if (size == 0) return 0;
-    std::strncpy(buffer, def ? def : "", size - 1);
-    buffer[size - 1] = '\0';
-    return static_cast<std::uint32_t>(std::strlen(buffer));
-}
-std::uint32_t profile_get_int(const char*, const char*, std::int32_t def, const char*) {
-    return static_cast<std::uint32_t>(def);
-}
-bool profile_write_string(const char*, const char*, const char*, const char*) { return false; }
+namespace {
 
-CallScope::CallScope(Access) {}
-CallScope::~CallScope() = default;
-bool CallScope::finish() { finished_ = true; return true; }
+// ---- Cache ---------------------------------------------------------------------------------
+
+// A file whose newest time stamp is this close to the moment it was read may still change
+// without a new stamp (time stamps advance in clock ticks of a few milliseconds); its copy is
+// used for one call only and checked again by reading the file.
+constexpr long kRacyWindowNs = 20'000'000;
+
+// Most files kept parsed at once; more are dropped, least recently validated first.
+constexpr std::size_t kMaxCachedFiles = 16;
+
+// GetPrivateProfileIntA reads the value into a buffer of 30 bytes: at most 29 characters of
+// it count.
+constexpr std::uint32_t kIntBufferSize = 30;
+
+enum class FileState { Missing, Present, Unreadable, NotAFile };
+
+struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtim{};
+    timespec ctim{};
+};
+
+bool same_time(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool same_identity(const Identity& a, const Identity& b) {
+    return a.dev == b.dev && a.ino == b.ino && a.size == b.size && same_time(a.mtim, b.mtim) &&
+           same_time(a.ctim, b.ctim);
+}
+
+Identity identity_of(const struct stat& st) {
+    return Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+long long to_ns(const timespec& t) {
+    return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec;
+}
+
+// True when the file was changed so recently that a further change could keep its stamps.
+bool recently_changed(const struct stat& st) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const long long newest = std::max(to_ns(st.st_mtim), to_ns(st.st_ctim));
+    return newest + kRacyWindowNs >= to_ns(now);
+}
+
+struct CachedFile {
+    bool loaded = false;
+    FileState state = FileState::Missing;
+    Identity id;
+    struct stat st {};     // of the file read (mode and owner for its replacement)
+    bool trusted = false;  // id proves that the copy is current
+    ini::Document doc = ini::parse("");
+    std::uint64_t used = 0;  // for dropping old entries
+};
+
+std::unordered_map<std::string, CachedFile> g_cache;
+std::uint64_t g_use_counter = 0;
+
+void set_missing(CachedFile& cf, FileState state) {
+    if (cf.state != FileState::Missing || !cf.loaded || ini::text_size(cf.doc) != 0) {
+        cf.doc = ini::parse("");
+    }
+    cf.state = state;
+    cf.loaded = true;
+    cf.trusted = true;
+}
+
+// Brings the cached copy of `path` up to date: one stat, and a read only when needed.
+void validate(CachedFile& cf, const std::string& path) {
+    auto& sys = sys::calls();
+    struct stat st {};
+    if (sys.stat(path.c_str(), &st) != 0) {
+        set_missing(cf, (errno == ENOENT || errno == ENOTDIR) ? FileState::Missing
+                                                                : FileState::Unreadable);
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        set_missing(cf, FileState::NotAFile);
+        return;
+    }
+    if (cf.loaded && cf.trusted && cf.state == FileState::Present &&
+        same_identity(cf.id, identity_of(st))) {
+        return;
+    }
+    const int fd = sys.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        set_missing(cf, errno == ENOENT ? FileState::Missing : FileState::Unreadable);
+        return;
+    }
+    // The stamps are taken before the read: an edit during the read changes them afterwards,
+    // and the next call reads again.
+    struct stat before {}, after {};
+    std::string text;
+    const bool ok =
+        sys.fstat(fd, &before) == 0 && sys::read_whole(fd, text) && sys.fstat(fd, &after) == 0;
+    sys.close(fd);
+    if (!ok) {
+        set_missing(cf, FileState::Unreadable);
+        return;
+    }
+    if (!(cf.loaded && cf.state == FileState::Present && ini::same_text(cf.doc, text))) {
+        cf.doc = ini::parse(text);
+    }
+    cf.state = FileState::Present;
+    cf.loaded = true;
+    cf.st = before;
+    cf.id = identity_of(before);
+    cf.trusted = same_identity(cf.id, identity_of(after)) && !recently_changed(before);
+}
+
+// ---- Scopes --------------------------------------------------------------------------------
+
+struct Slot {
+    std::string located;    // the path as the profile functions resolve it (cache key)
+    std::string target;     // symbolic links resolved: the file that is replaced
+    int lock_fd = -1;
+    bool locked = false;    // this scope holds the file's lock (here or through another slot)
+    int temp_fd = -1;
+    std::string temp_path;
+    bool dirty = false;     // changes applied to the cached copy, not yet on disk
+};
+
+struct ScopeState {
+    Access access = Access::Read;
+    std::vector<Slot> slots;
+};
+
+std::mutex g_call_mutex;
+thread_local ScopeState* t_scope = nullptr;
+thread_local int t_depth = 0;
+
+void make_windows_directory() {
+    auto& sys = sys::calls();
+    (void)sys.mkdir(machine_prefix().c_str(), 0777);
+    (void)sys.mkdir(windows_directory().c_str(), 0777);
+}
+
+void drop_old_entries(const ScopeState& scope) {
+    while (g_cache.size() >= kMaxCachedFiles) {
+        auto oldest = g_cache.end();
+        for (auto it = g_cache.begin(); it != g_cache.end(); ++it) {
+            bool in_use = false;
+            for (const Slot& s : scope.slots) in_use = in_use || s.located == it->first;
+            if (!in_use && (oldest == g_cache.end() || it->second.used < oldest->second.used)) {
+                oldest = it;
+            }
+        }
+        if (oldest == g_cache.end()) return;
+        g_cache.erase(oldest);
+    }
+}
+
+// The scope's slot for a file, set up at its first use: in a write scope the file's lock is
+// taken first, then the cached copy is validated (once per scope).
+Slot& use_file(ScopeState& scope, const std::string& located, bool bare_name) {
+    for (Slot& s : scope.slots) {
+        if (s.located == located) return s;
+    }
+    if (g_cache.find(located) == g_cache.end()) drop_old_entries(scope);
+    Slot slot;
+    slot.located = located;
+    if (scope.access == Access::Write) {
+        slot.target = sys::resolve_links(located);
+        if (bare_name) make_windows_directory();
+        // The same file reached through another path of this scope is locked already (a
+        // second flock of this process on it would wait for ever).
+        for (const Slot& s : scope.slots) {
+            slot.locked = slot.locked || (s.lock_fd >= 0 && s.target == slot.target);
+        }
+        // Without a lock file (its directory is missing or read-only) no replacement can be
+        // made there either, so every changing write fails; reads go on.
+        if (!slot.locked) slot.lock_fd = sys::lock_exclusive(slot.target);
+        slot.locked = slot.locked || slot.lock_fd >= 0;
+    }
+    CachedFile& cf = g_cache[located];
+    cf.used = ++g_use_counter;
+    validate(cf, located);
+    scope.slots.push_back(std::move(slot));
+    return scope.slots.back();
+}
+
+void release(Slot& slot) {
+    if (slot.temp_fd >= 0) sys::discard_temp(slot.temp_fd, slot.temp_path);
+    slot.temp_fd = -1;
+    if (slot.lock_fd >= 0) sys::calls().close(slot.lock_fd);
+    slot.lock_fd = -1;
+}
+
+// Drops the scope's unwritten changes.
+void abandon(ScopeState& scope) {
+    for (Slot& slot : scope.slots) {
+        if (slot.dirty) g_cache.erase(slot.located);
+        release(slot);
+    }
+    scope.slots.clear();
+}
+
+// Writes every changed file of the scope (one replacement each). False when any failed; that
+// file keeps its old content and its cached copy is dropped.
+bool commit(ScopeState& scope) {
+    bool ok = true;
+    for (Slot& slot : scope.slots) {
+        if (!slot.dirty) {
+            release(slot);
+            continue;
+        }
+        auto it = g_cache.find(slot.located);
+        bool written = false;
+        if (it != g_cache.end()) {
+            CachedFile& cf = it->second;
+            try {
+                const std::string text = ini::serialise(cf.doc);
+                const struct stat* old = cf.state == FileState::Present ? &cf.st : nullptr;
+                written = sys::replace_file(slot.temp_fd, slot.temp_path, slot.target, text, old);
+                slot.temp_fd = -1;
+            } catch (...) {
+                written = false;
+            }
+            struct stat st {};
+            if (written && sys::calls().stat(slot.located.c_str(), &st) == 0) {
+                cf.state = FileState::Present;
+                cf.st = st;
+                cf.id = identity_of(st);
+                cf.trusted = !recently_changed(st);
+            } else if (written) {
+                cf.trusted = false;
+                cf.loaded = false;
+            }
+        }
+        if (!written) {
+            g_cache.erase(slot.located);
+            ok = false;
+        }
+        slot.dirty = false;
+        release(slot);
+    }
+    scope.slots.clear();
+    return ok;
+}
+
+// Runs one profile operation in the active scope, or in a scope of its own.
+template <class Op>
+auto in_scope(Access access, Op&& op) {
+    if (t_depth > 0 && (access == Access::Read || t_scope->access == Access::Write)) {
+        return op(*t_scope);
+    }
+    std::unique_lock<std::mutex> hold(g_call_mutex, std::defer_lock);
+    if (t_depth == 0) hold.lock();
+    ScopeState own;
+    own.access = access;
+    struct Cleanup {
+        ScopeState& s;
+        ~Cleanup() { abandon(s); }
+    } cleanup{own};
+    auto result = op(own);
+    if (!commit(own)) result = {};
+    return result;
+}
+
+// The cached copy of a file for this scope; null when there is no file name.
+const CachedFile* file_for(ScopeState& scope, const char* path) {
+    if (path == nullptr || *path == '\0') return nullptr;
+    const std::string located = locate_file(path);
+    use_file(scope, located, std::strchr(path, '/') == nullptr);
+    return &g_cache[located];
+}
+
+// ---- Reads ---------------------------------------------------------------------------------
+
+// How many bytes of s, in whole characters of the code page, fit in `room` bytes. In a list of
+// NUL-terminated names a lead byte before a NUL is a character of its own.
+std::size_t fitting(std::string_view s, std::size_t room) {
+    if (s.size() <= room) return s.size();
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const bool pair = is_lead_byte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
+                          s[i + 1] != '\0';
+        const std::size_t n = pair ? 2 : 1;
+        if (i + n > room) break;
+        i += n;
+    }
+    return i;
+}
+
+// Copies a string: at most size - 1 bytes, then a NUL. size is at least 1.
+std::uint32_t copy_string(std::string_view s, char* buffer, std::uint32_t size) {
+    const std::size_t n = fitting(s, size - 1);
+    std::memcpy(buffer, s.data(), n);
+    buffer[n] = '\0';
+    return static_cast<std::uint32_t>(n);
+}
+
+// Copies a list of NUL-terminated names plus the final NUL. A list that does not fit with
+// room to spare is cut: the last name that fits is cut, two NULs close the buffer, and the
+// result is size - 2 (fewer when a double-byte character would have been split).
+std::uint32_t copy_list(std::string_view list, char* buffer, std::uint32_t size) {
+    if (list.size() + 1 < size) {
+        std::memcpy(buffer, list.data(), list.size());
+        buffer[list.size()] = '\0';
+        return static_cast<std::uint32_t>(list.size());
+    }
+    if (size < 2) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    const std::size_t n = fitting(list, size - 2);
+    std::memcpy(buffer, list.data(), n);
+    buffer[n] = '\0';
+    buffer[n + 1] = '\0';
+    return static_cast<std::uint32_t>(n);
+}
+
+std::string_view without_trailing_spaces(std::string_view s) {
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+std::uint32_t read_value(const ini::Document& doc, const char* section, const char* key,
+                         const char* default_value, char* buffer, std::uint32_t size) {
+    const ini::Block* block = ini::find_section(doc, section);
+    const ini::Line* line = block != nullptr ? ini::find_entry(*block, key) : nullptr;
+    if (line != nullptr && line->has_equals) {
+        return copy_string(ini::unquote(block->entry_value(*line)), buffer, size);
+    }
+    const std::string_view def = default_value != nullptr ? default_value : "";
+    return copy_string(ini::unquote(without_trailing_spaces(def)), buffer, size);
+}
+
+std::uint32_t read_key_names(const ini::Document& doc, const char* section,
+                             const char* default_value, char* buffer, std::uint32_t size) {
+    std::string list;
+    if (const ini::Block* block = ini::find_section(doc, section); block != nullptr) {
+        for (const ini::Line& l : block->entries) {
+            const std::string_view name = block->entry_name(l);
+            // An empty name would end the list early; the API never writes one.
+            if (!l.has_equals || name.empty() || name.front() == ';') continue;
+            list.append(name);
+            list.push_back('\0');
+        }
+    }
+    if (list.empty()) {
+        const std::string_view def = default_value != nullptr ? default_value : "";
+        return copy_string(ini::unquote(def), buffer, size);
+    }
+    return copy_list(list, buffer, size);
+}
+
+std::uint32_t read_section_names(const ini::Document& doc, char* buffer, std::uint32_t size) {
+    std::string list;
+    for (const ini::Block& b : doc.blocks) {
+        if (b.dead || !b.has_header || b.name.empty()) continue;
+        list.append(b.name);
+        list.push_back('\0');
+    }
+    if (list.empty()) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return copy_list(list, buffer, size);
+}
+
+std::uint32_t read_string(const ini::Document& doc, const char* section, const char* key,
+                          const char* default_value, char* buffer, std::uint32_t size) {
+    if (section == nullptr) return read_section_names(doc, buffer, size);
+    if (key == nullptr) return read_key_names(doc, section, default_value, buffer, size);
+    return read_value(doc, section, key, default_value, buffer, size);
+}
+
+// The number in a value: optional sign, an optional lower-case 0x / 0o / 0b prefix (else
+// decimal, a leading 0 included), digits up to the first other character, modulo 2^32.
+std::uint32_t to_number(const char* s) {
+    while (ini::is_space(static_cast<unsigned char>(*s))) ++s;
+    bool negative = false;
+    if (*s == '+' || *s == '-') negative = *s++ == '-';
+    std::uint32_t base = 10;
+    if (s[0] == '0' && (s[1] == 'x' || s[1] == 'o' || s[1] == 'b')) {
+        base = s[1] == 'x' ? 16 : s[1] == 'o' ? 8 : 2;
+        s += 2;
+    }
+    std::uint32_t value = 0;
+    for (;; ++s) {
+        std::uint32_t digit;
+        const char c = *s;
+        if (c >= '0' && c <= '9') digit = static_cast<std::uint32_t>(c - '0');
+        else if (c >= 'a' && c <= 'f') digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        else break;
+        if (digit >= base) break;
+        value = value * base + digit;
+    }
+    return negative ? 0u - value : value;
+}
+
+const ini::Document& empty_document() {
+    static const ini::Document doc = ini::parse("");
+    return doc;
+}
+
+}  // namespace
+
+// ---- Profile operations --------------------------------------------------------------------
+
+std::uint32_t profile_get_string(const char* section, const char* key, const char* default_value,
+                                 char* buffer, std::uint32_t size, const char* path) {
+    if (size == 0 || buffer == nullptr) return 0;
+    return in_scope(Access::Read, [&](ScopeState& scope) {
+        const CachedFile* cf = file_for(scope, path);
+        const ini::Document& doc = cf != nullptr ? cf->doc : empty_document();
+        return read_string(doc, section, key, default_value, buffer, size);
+    });
+}
+
+std::uint32_t profile_get_int(const char* section, const char* key, std::int32_t default_value,
+                              const char* path) {
+    char text[kIntBufferSize];
+    profile_get_string(section, key, "", text, sizeof text, path);
+    if (text[0] == '\0') return static_cast<std::uint32_t>(default_value);
+    return to_number(text);
+}
+
+bool profile_write_string(const char* section, const char* key, const char* value,
+                          const char* path) {
+    if (section == nullptr || path == nullptr || *path == '\0') return false;
+    return in_scope(Access::Write, [&](ScopeState& scope) {
+        const std::string located = locate_file(path);
+        Slot& slot = use_file(scope, located, std::strchr(path, '/') == nullptr);
+        CachedFile& cf = g_cache[located];
+        if (cf.state == FileState::Unreadable || cf.state == FileState::NotAFile) return false;
+        ini::Edit edit = ini::plan(cf.doc, ini::Write{section, key, value});
+        if (edit.kind == ini::Edit::Kind::None) return true;
+        if (slot.temp_fd < 0) {  // first change: make sure the replacement can be made
+            auto& sys = sys::calls();
+            // No lock file could be made beside the file: neither can the replacement.
+            if (!slot.locked) return false;
+            if (cf.state == FileState::Present && sys.access(slot.target.c_str(), W_OK) != 0) {
+                return false;
+            }
+            const mode_t mode = cf.state == FileState::Present ? 0600 : 0666;
+            slot.temp_fd = sys::create_temp(slot.target, mode, slot.temp_path);
+            if (slot.temp_fd < 0) return false;
+        }
+        ini::apply(cf.doc, std::move(edit));
+        slot.dirty = true;
+        return true;
+    });
+}
+
+// ---- Call guard ----------------------------------------------------------------------------
+
+CallScope::CallScope(Access access) {
+    if (t_depth > 0) {  // a nested scope joins the outer one
+        ++t_depth;
+        return;
+    }
+    g_call_mutex.lock();
+    t_depth = 1;
+    static thread_local ScopeState state;
+    state.access = access;
+    state.slots.clear();
+    t_scope = &state;
+}
+
+CallScope::~CallScope() {
+    if (--t_depth > 0) return;
+    if (!finished_) abandon(*t_scope);
+    t_scope = nullptr;
+    g_call_mutex.unlock();
+}
+
+bool CallScope::finish() {
+    if (finished_) return true;
+    finished_ = true;
+    if (t_depth > 1) return true;
+    return commit(*t_scope);
+}
 
 }  // namespace qdl::platform

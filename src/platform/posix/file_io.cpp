@@ -1,0 +1,191 @@
+// file_io.cpp - system call table and whole-file operations of the profile store (file_io.h).
+//
+//   table        the default entries (thin wrappers over the POSIX calls) and restore_calls
+//   whole files  read_whole, write_whole
+//   paths        parent_directory, resolve_links
+//   lock         lock_exclusive
+//   replacement  create_temp, replace_file, discard_temp
+#include "platform/posix/file_io.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <vector>
+
+namespace qdl::platform::sys {
+
+// ---- Table ---------------------------------------------------------------------------------
+
+namespace {
+
+int sys_open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+ssize_t sys_read(int fd, void* buf, std::size_t n) { return ::read(fd, buf, n); }
+ssize_t sys_write(int fd, const void* buf, std::size_t n) { return ::write(fd, buf, n); }
+int sys_fsync(int fd) { return ::fsync(fd); }
+int sys_close(int fd) { return ::close(fd); }
+int sys_rename(const char* from, const char* to) { return ::rename(from, to); }
+int sys_unlink(const char* path) { return ::unlink(path); }
+int sys_stat(const char* path, struct stat* st) { return ::stat(path, st); }
+int sys_fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int sys_lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
+ssize_t sys_readlink(const char* path, char* buf, std::size_t n) {
+    return ::readlink(path, buf, n);
+}
+int sys_mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+int sys_flock(int fd, int op) { return ::flock(fd, op); }
+int sys_fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+int sys_fchown(int fd, uid_t uid, gid_t gid) { return ::fchown(fd, uid, gid); }
+int sys_access(const char* path, int mode) { return ::access(path, mode); }
+
+constexpr Calls kSystem{sys_open,  sys_read,     sys_write, sys_fsync,  sys_close,  sys_rename,
+                        sys_unlink, sys_stat,    sys_fstat, sys_lstat,  sys_readlink, sys_mkdir,
+                        sys_flock, sys_fchmod,   sys_fchown, sys_access};
+
+Calls g_calls = kSystem;
+
+// Most links a path may pass through, as the kernel allows.
+constexpr int kMaxLinks = 40;
+
+}  // namespace
+
+Calls& calls() { return g_calls; }
+void restore_calls() { g_calls = kSystem; }
+
+// ---- Whole files ---------------------------------------------------------------------------
+
+bool read_whole(int fd, std::string& out) {
+    out.clear();
+    struct stat st {};
+    if (g_calls.fstat(fd, &st) == 0 && st.st_size > 0) {
+        out.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = g_calls.read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        out.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+bool write_whole(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = g_calls.write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// ---- Paths ---------------------------------------------------------------------------------
+
+std::string parent_directory(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string resolve_links(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < kMaxLinks; ++hops) {
+        struct stat st {};
+        if (g_calls.lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::vector<char> buf(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        const ssize_t n = g_calls.readlink(current.c_str(), buf.data(), buf.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= buf.size()) return current;
+        std::string target(buf.data(), static_cast<std::size_t>(n));
+        if (target.empty()) return current;
+        if (target.front() != '/') {
+            const auto slash = current.rfind('/');
+            if (slash != std::string::npos) target = current.substr(0, slash + 1) + target;
+        }
+        current = std::move(target);
+    }
+    return current;
+}
+
+// ---- Lock ----------------------------------------------------------------------------------
+
+int lock_exclusive(const std::string& file) {
+    const std::string lock_path = file + ".lock";
+    int fd = g_calls.open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EACCES) fd = g_calls.open(lock_path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    while (g_calls.flock(fd, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        g_calls.close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// ---- Replacement ---------------------------------------------------------------------------
+
+int create_temp(const std::string& target, mode_t mode, std::string& temp_path) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_path = target + ".tmp-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(counter.fetch_add(1));
+        const int fd =
+            g_calls.open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+void discard_temp(int fd, const std::string& temp_path) {
+    if (fd >= 0) g_calls.close(fd);
+    g_calls.unlink(temp_path.c_str());
+}
+
+bool replace_file(int fd, const std::string& temp_path, const std::string& target,
+                  std::string_view data, const struct stat* old) {
+    bool ok = write_whole(fd, data) && g_calls.fsync(fd) == 0;
+    if (ok && old != nullptr) {
+        // Keep the owner where we may (root editing another user's file); a plain user cannot
+        // give a file away, and the file is then simply the user's own. Owner first: a change
+        // of owner clears the set-user-ID and set-group-ID bits that the mode then restores.
+        struct stat st {};
+        if (g_calls.fstat(fd, &st) == 0 &&
+            (st.st_uid != old->st_uid || st.st_gid != old->st_gid)) {
+            (void)g_calls.fchown(fd, old->st_uid, old->st_gid);
+        }
+        ok = g_calls.fchmod(fd, old->st_mode & 07777) == 0;
+    }
+    const int saved = errno;
+    if (g_calls.close(fd) != 0 && ok) ok = false;
+    if (ok && g_calls.rename(temp_path.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) {
+        const int err = errno != 0 ? errno : saved;
+        g_calls.unlink(temp_path.c_str());
+        errno = err;
+        return false;
+    }
+    // The rename is on disk only when the directory is. A failure here is not reported: the
+    // new content is already in place and visible.
+    const std::string dir = parent_directory(target);
+    const int dfd = g_calls.open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (dfd >= 0) {
+        (void)g_calls.fsync(dfd);
+        g_calls.close(dfd);
+    }
+    return true;
+}
+
+}  // namespace qdl::platform::sys

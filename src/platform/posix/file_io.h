@@ -1,0 +1,80 @@
+// file_io.h - the profile store's door to the file system.
+//
+// Every system call that can fail goes through one replaceable table, so tests can make a
+// write run out of space, an fsync report EIO or a rename fail, and check that the old file
+// survives. On top of it, the few file operations the store needs:
+//
+//   read_whole / write_whole     a whole file in and out, EINTR and short transfers handled
+//   resolve_links                the file a path finally names (symbolic links followed, also
+//                                to a target that does not exist yet)
+//   lock_exclusive               flock(LOCK_EX) on "<file>.lock", created when needed
+//   create_temp / replace_file   the atomic replacement: a temporary file beside the target,
+//                                flushed, given the old file's mode, renamed over it, and the
+//                                directory flushed
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace qdl::platform::sys {
+
+struct Calls {
+    int (*open)(const char* path, int flags, mode_t mode);
+    ssize_t (*read)(int fd, void* buf, std::size_t n);
+    ssize_t (*write)(int fd, const void* buf, std::size_t n);
+    int (*fsync)(int fd);
+    int (*close)(int fd);
+    int (*rename)(const char* from, const char* to);
+    int (*unlink)(const char* path);
+    int (*stat)(const char* path, struct stat* st);
+    int (*fstat)(int fd, struct stat* st);
+    int (*lstat)(const char* path, struct stat* st);
+    ssize_t (*readlink)(const char* path, char* buf, std::size_t n);
+    int (*mkdir)(const char* path, mode_t mode);
+    int (*flock)(int fd, int op);
+    int (*fchmod)(int fd, mode_t mode);
+    int (*fchown)(int fd, uid_t uid, gid_t gid);
+    int (*access)(const char* path, int mode);
+};
+
+// The table in use. Tests may replace entries; restore_calls() puts the system's back.
+Calls& calls();
+void restore_calls();
+
+// ---- File operations -----------------------------------------------------------------------
+
+// Reads everything from fd into out. False (errno set) on a read error.
+bool read_whole(int fd, std::string& out);
+
+// Writes all of data to fd. False (errno set) on a write error.
+bool write_whole(int fd, std::string_view data);
+
+// The directory part of path ("." when it has none).
+std::string parent_directory(const std::string& path);
+
+// The file that path finally names: symbolic links are followed, relative link targets taken
+// against the link's directory, up to 40 links. A dangling link gives its (missing) target.
+std::string resolve_links(const std::string& path);
+
+// Opens "<file>.lock" (created when needed, never removed) and takes an exclusive flock on it.
+// The descriptor holds the lock until it is closed; -1 when the lock file cannot be opened.
+int lock_exclusive(const std::string& file);
+
+// Creates a new temporary file beside target, for writing. mode is its permission bits
+// (umask applies). The descriptor, or -1 with errno set; temp_path receives its name.
+int create_temp(const std::string& target, mode_t mode, std::string& temp_path);
+
+// Writes data to the open temporary file, flushes it, gives it the old file's mode and owner
+// (when `old` is not null), closes it and renames it over target, then flushes the directory.
+// On failure the temporary file is removed, target keeps its old content, and false comes
+// back. fd is closed either way.
+bool replace_file(int fd, const std::string& temp_path, const std::string& target,
+                  std::string_view data, const struct stat* old);
+
+// Closes fd and removes the temporary file (a replacement that is dropped).
+void discard_temp(int fd, const std::string& temp_path);
+
+}  // namespace qdl::platform::sys

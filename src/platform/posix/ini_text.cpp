@@ -1,0 +1,352 @@
+// ini_text.cpp - parsing, querying and editing INI text for the profile store (see ini_text.h).
+//
+//   characters   is_space, trim, names_equal, fold, unquote
+//   parsing      next_line, parse_block (one block), parse (whole text), serialise
+//   lookups      find_section, find_entry
+//   edits        plan (what a write changes), apply (change the blocks; a block whose new text
+//                no longer parses as one section, e.g. a value holding a line break and a
+//                header, makes the whole document parse again)
+#include "platform/posix/ini_text.h"
+
+#include <utility>
+
+namespace qdl::platform::ini {
+
+// ---- Characters and names ------------------------------------------------------------------
+
+bool is_space(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' ||
+           c == 0x1A;
+}
+
+std::string_view trim_left(std::string_view s) {
+    std::size_t b = 0;
+    while (b < s.size() && is_space(static_cast<unsigned char>(s[b]))) ++b;
+    return s.substr(b);
+}
+
+std::string_view trim(std::string_view s) {
+    s = trim_left(s);
+    std::size_t e = s.size();
+    while (e > 0 && is_space(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(0, e);
+}
+
+namespace {
+
+unsigned char lower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+bool is_break(char c) { return c == '\r' || c == '\n'; }
+
+}  // namespace
+
+bool names_equal(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string fold(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) c = static_cast<char>(lower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// ---- Parsing -------------------------------------------------------------------------------
+
+namespace {
+
+struct RawLine {
+    std::size_t begin, end, next;  // content [begin, end), line break [end, next)
+};
+
+// The line starting at pos. A line break is CR LF, LF or CR.
+RawLine next_line(std::string_view text, std::size_t pos) {
+    std::size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) return {pos, text.size(), text.size()};
+    std::size_t next = end + 1;
+    if (text[end] == '\r' && next < text.size() && text[next] == '\n') ++next;
+    return {pos, end, next};
+}
+
+// Trimmed bounds [tb, te) of a line's content.
+void trimmed_bounds(std::string_view text, const RawLine& l, std::size_t& tb, std::size_t& te) {
+    tb = l.begin;
+    te = l.end;
+    while (tb < te && is_space(static_cast<unsigned char>(text[tb]))) ++tb;
+    while (te > tb && is_space(static_cast<unsigned char>(text[te - 1]))) --te;
+}
+
+bool is_header(std::string_view text, std::size_t tb, std::size_t te) {
+    return tb < te && text[tb] == '[' &&
+           text.substr(tb + 1, te - tb - 1).find(']') != std::string_view::npos;
+}
+
+std::string_view header_name(std::string_view text, std::size_t tb, std::size_t te) {
+    const std::size_t close = text.substr(0, te).rfind(']');
+    return trim(text.substr(tb + 1, close - tb - 1));
+}
+
+Line make_entry(std::string_view text, const RawLine& l, std::size_t tb, std::size_t te) {
+    Line e;
+    e.begin = static_cast<std::uint32_t>(l.begin);
+    e.end = static_cast<std::uint32_t>(l.end);
+    e.next = static_cast<std::uint32_t>(l.next);
+    e.name_begin = static_cast<std::uint32_t>(tb);
+    const std::size_t eq = text.substr(0, te).find('=', tb);
+    if (eq == std::string_view::npos) {
+        e.name_end = static_cast<std::uint32_t>(te);
+        e.value_begin = e.value_end = static_cast<std::uint32_t>(te);
+        return e;
+    }
+    std::size_t ne = eq;
+    while (ne > tb && is_space(static_cast<unsigned char>(text[ne - 1]))) --ne;
+    std::size_t vb = eq + 1;
+    while (vb < te && is_space(static_cast<unsigned char>(text[vb]))) ++vb;
+    e.name_end = static_cast<std::uint32_t>(ne);
+    e.value_begin = static_cast<std::uint32_t>(vb);
+    e.value_end = static_cast<std::uint32_t>(te);
+    e.has_equals = true;
+    return e;
+}
+
+// Parses the block's text. False when it is not one section: a header other than on the first
+// line of a named block, or any header in the nameless block.
+bool parse_block(Block& b, bool leading) {
+    const std::string_view text(b.text);
+    b.entries.clear();
+    b.has_header = false;
+    b.name.clear();
+    bool first = true;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const RawLine l = next_line(text, pos);
+        pos = l.next;
+        std::size_t tb, te;
+        trimmed_bounds(text, l, tb, te);
+        if (tb == te) {
+            if (first && !leading) return false;
+            continue;
+        }
+        if (is_header(text, tb, te)) {
+            if (!first || leading) return false;
+            b.has_header = true;
+            b.name.assign(header_name(text, tb, te));
+        } else {
+            if (first && !leading) return false;
+            b.entries.push_back(make_entry(text, l, tb, te));
+        }
+        first = false;
+    }
+    return leading || b.has_header;
+}
+
+std::string detect_eol(std::string_view text) {
+    const std::size_t p = text.find_first_of("\r\n");
+    if (p == std::string_view::npos) return "\n";
+    if (text[p] == '\n') return "\n";
+    return (p + 1 < text.size() && text[p + 1] == '\n') ? "\r\n" : "\r";
+}
+
+void index_block(Document& doc, std::uint32_t i) {
+    const Block& b = doc.blocks[i];
+    if (b.has_header && !b.dead && !b.name.empty()) doc.index[fold(b.name)].push_back(i);
+}
+
+}  // namespace
+
+Document parse(std::string_view text) {
+    Document doc;
+    doc.eol = detect_eol(text);
+    // Cut the text at every header line, then parse each block.
+    std::vector<std::size_t> starts{0};
+    for (std::size_t pos = 0; pos < text.size();) {
+        const RawLine l = next_line(text, pos);
+        std::size_t tb, te;
+        trimmed_bounds(text, l, tb, te);
+        if (is_header(text, tb, te)) starts.push_back(l.begin);  // block 0 may stay empty
+        pos = l.next;
+    }
+    starts.push_back(text.size());
+    doc.blocks.reserve(starts.size() - 1);
+    for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+        Block b;
+        b.text.assign(text.substr(starts[i], starts[i + 1] - starts[i]));
+        parse_block(b, i == 0);
+        doc.blocks.push_back(std::move(b));
+        index_block(doc, static_cast<std::uint32_t>(i));
+    }
+    return doc;
+}
+
+std::string serialise(const Document& doc) {
+    std::string out;
+    out.reserve(text_size(doc));
+    for (const Block& b : doc.blocks) out += b.text;
+    return out;
+}
+
+std::size_t text_size(const Document& doc) {
+    std::size_t n = 0;
+    for (const Block& b : doc.blocks) n += b.text.size();
+    return n;
+}
+
+bool same_text(const Document& doc, std::string_view text) {
+    std::size_t pos = 0;
+    for (const Block& b : doc.blocks) {
+        if (text.substr(pos, b.text.size()) != b.text) return false;
+        pos += b.text.size();
+    }
+    return pos == text.size();
+}
+
+// ---- Lookups -------------------------------------------------------------------------------
+
+const Block* find_section(const Document& doc, std::string_view name) {
+    name = trim(name);
+    if (name.empty()) return &doc.blocks[0];
+    const auto it = doc.index.find(fold(name));
+    if (it == doc.index.end() || it->second.empty()) return nullptr;
+    return &doc.blocks[it->second.front()];
+}
+
+const Line* find_entry(const Block& block, std::string_view key) {
+    key = trim(key);
+    for (const Line& l : block.entries) {
+        if (names_equal(block.entry_name(l), key)) return &l;
+    }
+    return nullptr;
+}
+
+// ---- Edits ---------------------------------------------------------------------------------
+
+namespace {
+
+std::uint32_t block_number(const Document& doc, const Block* b) {
+    return static_cast<std::uint32_t>(b - doc.blocks.data());
+}
+
+// Where a new entry of the block goes: after its last entry, else after its header.
+std::uint32_t insert_point(const Block& b) {
+    if (!b.entries.empty()) return b.entries.back().next;
+    if (!b.has_header) return 0;
+    return static_cast<std::uint32_t>(next_line(b.text, 0).next);
+}
+
+void rebuild(Document& doc) {
+    std::string eol = doc.eol;
+    doc = parse(serialise(doc));
+    doc.eol = std::move(eol);
+}
+
+}  // namespace
+
+Edit plan(const Document& doc, const Write& w) {
+    Edit edit;
+    const Block* block = find_section(doc, w.section);
+    if (w.key == nullptr) {  // delete the section
+        if (block == nullptr || (!block->has_header && block->entries.empty())) return edit;
+        edit.kind = Edit::Kind::Kill;
+        edit.block = block_number(doc, block);
+        return edit;
+    }
+    const Line* line = block != nullptr ? find_entry(*block, w.key) : nullptr;
+    if (w.value == nullptr) {  // delete the key
+        if (line == nullptr) return edit;
+        edit.kind = Edit::Kind::Replace;
+        edit.block = block_number(doc, block);
+        edit.begin = line->begin;
+        edit.end = line->next;
+        return edit;
+    }
+    const std::string_view key = trim(w.key);
+    const std::string_view value = trim_left(w.value);
+    if (line != nullptr) {  // replace the value, keep the rest of the line
+        edit.begin = line->has_equals ? line->value_begin : line->name_end;
+        edit.end = line->end;
+        if (!line->has_equals) edit.insert = "=";
+        edit.insert += value;
+        if (std::string_view(block->text).substr(edit.begin, edit.end - edit.begin) ==
+            edit.insert) {
+            return Edit{};
+        }
+        edit.kind = Edit::Kind::Replace;
+        edit.block = block_number(doc, block);
+        return edit;
+    }
+    const std::string entry = std::string(key) + "=" + std::string(value) + doc.eol;
+    if (block != nullptr) {  // a new entry after the section's last one
+        edit.kind = Edit::Kind::Replace;
+        edit.block = block_number(doc, block);
+        edit.begin = edit.end = insert_point(*block);
+        if (edit.begin > 0 && !is_break(block->text[edit.begin - 1])) edit.insert = doc.eol;
+        edit.insert += entry;
+        return edit;
+    }
+    edit.kind = Edit::Kind::Append;  // a new section at the end of the file
+    edit.insert = "[" + std::string(trim(w.section)) + "]" + doc.eol + entry;
+    return edit;
+}
+
+void apply(Document& doc, Edit edit) {
+    switch (edit.kind) {
+    case Edit::Kind::None:
+        return;
+    case Edit::Kind::Replace: {
+        Block& b = doc.blocks[edit.block];
+        b.text.replace(edit.begin, edit.end - edit.begin, edit.insert);
+        if (!parse_block(b, edit.block == 0)) rebuild(doc);
+        return;
+    }
+    case Edit::Kind::Kill: {
+        Block& b = doc.blocks[edit.block];
+        b.text.clear();
+        b.entries.clear();
+        if (edit.block == 0) return;
+        auto it = doc.index.find(fold(b.name));
+        if (it != doc.index.end()) {
+            std::erase(it->second, edit.block);
+            if (it->second.empty()) doc.index.erase(it);
+        }
+        b.dead = true;
+        return;
+    }
+    case Edit::Kind::Append: {
+        for (std::size_t i = doc.blocks.size(); i-- > 0;) {
+            Block& last = doc.blocks[i];
+            if (last.text.empty()) continue;
+            if (!is_break(last.text.back())) {
+                last.text += doc.eol;
+                parse_block(last, i == 0);
+            }
+            break;
+        }
+        Block b;
+        b.text = std::move(edit.insert);
+        const bool clean = parse_block(b, false);
+        doc.blocks.push_back(std::move(b));
+        if (!clean) {
+            rebuild(doc);
+            return;
+        }
+        index_block(doc, static_cast<std::uint32_t>(doc.blocks.size() - 1));
+        return;
+    }
+    }
+}
+
+}  // namespace qdl::platform::ini
