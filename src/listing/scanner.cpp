@@ -3,8 +3,10 @@
 // Map:
 //   Storage          the arena of one scan: blocks from the heap, nodes taken from the front of
 //                    a block and texts from its back, released as a whole
-//   Tokens           the first run of characters outside a delimiter set (_mbstok's rule)
-//   normalize_line   comments and spaces
+//   Tokens           the code page's lead bytes (one table per scan), the delimiter sets, the
+//                    first run of characters outside a set (_mbstok's rule), normalising:
+//                    comments and spaces
+//   normalize_line   the same for a caller's line
 //   Lines            the bracket, key and start tests and the state table
 //   Reading          bytes to pieces of at most 127 bytes, CR LF read as LF
 //   Entry points     scan_text, scan_config_file, free_section_list
@@ -30,13 +32,14 @@
 #include "listing/scanner.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
 #include <system_error>
 
-#include "frame/frame.h"
+#include "platform/platform.h"
 #include "tskqdl32.h"
 
 namespace qdl {
@@ -68,10 +71,29 @@ static_assert(kFirstBlockSize > kLineBufferSize + 2 + sizeof(SectionNode));
 
 enum class State { BeforeFirstHeader, AfterHeader, InSection };
 
+// The active code page's lead bytes, asked of the platform once per scan rather than once per
+// byte. A lead byte followed by the line's NUL is a character of one byte (as char_length has
+// it), so no character reaches past the end of a piece.
+struct LeadBytes {
+    bool lead[256];
+    std::size_t length(const char* p) const {
+        return lead[static_cast<unsigned char>(*p)] && p[1] != '\0' ? 2 : 1;
+    }
+};
+
+LeadBytes lead_bytes() {
+    LeadBytes table{};
+    for (unsigned c = 0; c < 256; ++c) {
+        table.lead[c] = platform::is_lead_byte(static_cast<unsigned char>(c));
+    }
+    return table;
+}
+
 // Everything one scan works with; nothing is shared between scans.
 struct Scan {
     SectionList* list;
     std::size_t storage_limit;
+    LeadBytes chars;
     State state = State::BeforeFirstHeader;
     bool out_of_memory = false;
     bool carriage_return = false;           // a CR waits to see whether a LF follows
@@ -123,9 +145,23 @@ char* take_text(Scan& scan, std::size_t size) {
 
 // ---- Tokens -------------------------------------------------------------------------------
 
-constexpr std::string_view kBracketDelimiters = " []";
-constexpr std::string_view kKeyDelimiters = " =";
-constexpr std::string_view kValueDelimiters = " =\n";
+// The delimiter sets of the three tests, one bit each. Every delimiter is an ASCII byte and no
+// ASCII byte is a lead byte, so a delimiter found where a character begins is that character.
+enum Delimiters : std::uint8_t { kBracket = 1, kKey = 2, kValue = 4 };
+
+constexpr std::array<std::uint8_t, 256> kDelimiterTable = [] {
+    std::array<std::uint8_t, 256> table{};
+    table[' '] = kBracket | kKey | kValue;
+    table['['] = kBracket;
+    table[']'] = kBracket;
+    table['='] = kKey | kValue;
+    table['\n'] = kValue;
+    return table;
+}();
+
+bool is_delimiter(char c, Delimiters set) {
+    return (kDelimiterTable[static_cast<unsigned char>(c)] & set) != 0;
+}
 
 // A token is line[begin, end); begin == end means there is none.
 struct Token {
@@ -135,37 +171,28 @@ struct Token {
     std::size_t length() const { return end - begin; }
 };
 
-// Delimiters are single-byte characters; the second byte of a double-byte character is never
-// one.
-bool is_delimiter(const char* p, std::string_view delimiters) {
-    return delimiters.find(*p) != std::string_view::npos && char_length(p) == 1;
-}
-
 // The first token of line[from, size): delimiters skipped, then the run of characters that are
-// not delimiters. line[size] is the line's NUL, so a character never reaches past it.
-Token next_token(const char* line, std::size_t size, std::size_t from,
-                 std::string_view delimiters) {
+// not delimiters (_mbstok's rule). line[size] is the line's NUL.
+Token next_token(const LeadBytes& chars, const char* line, std::size_t size, std::size_t from,
+                 Delimiters set) {
     std::size_t i = from;
-    while (i < size && is_delimiter(line + i, delimiters)) ++i;
+    while (i < size && is_delimiter(line[i], set)) ++i;
     const std::size_t begin = i;
-    while (i < size && !is_delimiter(line + i, delimiters)) i += char_length(line + i);
+    while (i < size && !is_delimiter(line[i], set)) i += chars.length(line + i);
     return {begin, i};
 }
 
-}  // namespace
-
-// ---- normalize_line -----------------------------------------------------------------------
-
-std::size_t normalize_line(char* line) {
+// ';' ends the line and leaves a line feed; spaces are dropped. ';' and ' ' are never lead
+// bytes, so a test of a character's first byte is enough.
+std::size_t normalize(const LeadBytes& chars, char* line) {
     std::size_t in = 0;
     std::size_t out = 0;
     while (line[in] != '\0') {
-        // ';' and ' ' are never lead bytes, so a test of a character's first byte is enough.
         if (line[in] == ';') {
             line[out++] = '\n';
             break;
         }
-        const std::size_t length = char_length(line + in);
+        const std::size_t length = chars.length(line + in);
         if (line[in] != ' ') {
             line[out] = line[in];
             if (length == 2) line[out + 1] = line[in + 1];
@@ -177,6 +204,12 @@ std::size_t normalize_line(char* line) {
     return out;
 }
 
+}  // namespace
+
+// ---- normalize_line -----------------------------------------------------------------------
+
+std::size_t normalize_line(char* line) { return normalize(lead_bytes(), line); }
+
 namespace {
 
 // ---- Lines --------------------------------------------------------------------------------
@@ -185,7 +218,7 @@ namespace {
 void set_pending(Scan& scan, const char* line, Token name) {
     std::size_t used = 0;
     while (used < name.length()) {
-        const std::size_t length = char_length(line + name.begin + used);
+        const std::size_t length = scan.chars.length(line + name.begin + used);
         if (used + length > kSectionNameLimit) break;
         used += length;
     }
@@ -225,12 +258,12 @@ void add_key(Scan& scan, const char* line, Token key, Token value) {
 enum class KeyTest { NoToken, NotKeyLine, KeyLine };
 
 KeyTest key_test(Scan& scan, const char* line, std::size_t size) {
-    const Token key = next_token(line, size, 0, kKeyDelimiters);
+    const Token key = next_token(scan.chars, line, size, 0, kKey);
     if (!key.found()) return KeyTest::NoToken;
     if (key.length() == size) return KeyTest::NotKeyLine;
     // Like _mbstok, the search for the value goes on after the delimiter that ended the key.
     const std::size_t from = key.end < size ? key.end + 1 : size;
-    const Token value = next_token(line, size, from, kValueDelimiters);
+    const Token value = next_token(scan.chars, line, size, from, kValue);
     add_key(scan, line, key, value);  // no value: an empty token
     return KeyTest::KeyLine;
 }
@@ -241,8 +274,8 @@ void handle_line(Scan& scan) {
     scan.length = 0;
     if (scan.out_of_memory) return;
     if (line[0] == ';' || line[0] == '\n') return;  // the skip test, before normalising
-    const std::size_t size = normalize_line(line);
-    const Token bracket = next_token(line, size, 0, kBracketDelimiters);
+    const std::size_t size = normalize(scan.chars, line);
+    const Token bracket = next_token(scan.chars, line, size, 0, kBracket);
 
     switch (scan.state) {
     case State::BeforeFirstHeader:
@@ -282,21 +315,32 @@ void push(Scan& scan, char c) {
 }
 
 void feed(Scan& scan, const char* bytes, std::size_t size) {
-    for (std::size_t i = 0; i < size && !scan.out_of_memory; ++i) {
-        const char c = bytes[i];
+    std::size_t i = 0;
+    while (i < size && !scan.out_of_memory) {
         if (scan.carriage_return) {
             scan.carriage_return = false;
-            if (c == '\n') {
+            if (bytes[i] == '\n') {
                 push(scan, '\n');
-                continue;
+                ++i;
+            } else {
+                push(scan, '\r');  // a lone CR is text; bytes[i] is looked at again
             }
-            push(scan, '\r');
-        }
-        if (c == '\r') {
-            scan.carriage_return = true;
             continue;
         }
-        push(scan, c);
+        // The run up to the next CR or LF, as much of it as the piece has room for.
+        const std::size_t room = std::min(kPieceSize - scan.length, size - i);
+        std::size_t run = 0;
+        while (run < room && bytes[i + run] != '\n' && bytes[i + run] != '\r') ++run;
+        std::memcpy(scan.line + scan.length, bytes + i, run);
+        scan.length += run;
+        i += run;
+        if (run == room) {
+            if (scan.length == kPieceSize) handle_line(scan);
+        } else if (bytes[i++] == '\r') {
+            scan.carriage_return = true;
+        } else {
+            push(scan, '\n');
+        }
     }
 }
 
@@ -318,7 +362,7 @@ constexpr std::size_t kReadChunk = 16384;
 // ---- Entry points -------------------------------------------------------------------------
 
 int scan_text(std::string_view bytes, SectionList& list, std::size_t storage_limit) {
-    Scan scan{&list, storage_limit};
+    Scan scan{&list, storage_limit, lead_bytes()};
     feed(scan, bytes.data(), bytes.size());
     return finish(scan);
 }
@@ -330,7 +374,7 @@ int scan_config_file(const char* file, SectionList& list) {
     if (std::filesystem::is_directory(file, error)) return QDL_ERR_FILE;
     std::FILE* stream = std::fopen(file, "rb");
     if (stream == nullptr) return QDL_ERR_FILE;
-    Scan scan{&list, kUnlimitedStorage};
+    Scan scan{&list, kUnlimitedStorage, lead_bytes()};
     char chunk[kReadChunk];
     // A read error ends the scan like the end of the file.
     while (!scan.out_of_memory) {
