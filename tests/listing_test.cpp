@@ -224,6 +224,19 @@ TEST(ListingFile, TheDefaultNameIsInTheWindowsDirectoryNotTheCurrentOne) {
     std::filesystem::current_path(previous);
 }
 
+TEST(ListingFile, ListsWhatTheRecordOperationsWrote) {
+    qdltest::Machine machine;
+    ModemRecord modem;
+    std::memset(&modem, 0, sizeof modem);
+    modem.modem_deviceid = 0xFFFF;
+    std::strcpy(modem.name, "Dialer");
+    const std::string dial(80, '7');
+    std::memcpy(modem.modem_dial, dial.c_str(), dial.size() + 1);
+    ASSERT_EQ(QDL_Add_Record(RECORD_MODEM, &modem), QDL_OK);
+    EXPECT_EQ(list(filter("MODEM_DIAL", dial)).names, names({"Dialer"}));
+    EXPECT_EQ(list(filter("MODEM_DIAL", dial.substr(0, 64))).result, 0);
+}
+
 TEST(ListingFile, CarriageReturnsOfTheFileAreNotPartOfValues) {
     qdltest::Machine machine;
     qdltest::write_file(machine.default_file(), "[S1]\r\nTYPE=KWT_SERIAL\r\n");
