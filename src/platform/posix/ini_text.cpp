@@ -76,8 +76,9 @@ struct RawLine {
 
 // The line starting at pos. A line break is CR LF, LF or CR.
 RawLine next_line(std::string_view text, std::size_t pos) {
-    std::size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) return {pos, text.size(), text.size()};
+    std::size_t end = pos;
+    while (end < text.size() && !is_break(text[end])) ++end;
+    if (end == text.size()) return {pos, end, end};
     std::size_t next = end + 1;
     if (text[end] == '\r' && next < text.size() && text[next] == '\n') ++next;
     return {pos, end, next};
@@ -101,25 +102,28 @@ std::string_view header_name(std::string_view text, std::size_t tb, std::size_t 
     return trim(text.substr(tb + 1, close - tb - 1));
 }
 
-Line make_entry(std::string_view text, const RawLine& l, std::size_t tb, std::size_t te) {
+// The entry on line l; its offsets count from `base` (the start of its block).
+Line make_entry(std::string_view text, const RawLine& l, std::size_t tb, std::size_t te,
+                std::size_t base) {
+    const auto at = [base](std::size_t p) { return static_cast<std::uint32_t>(p - base); };
     Line e;
-    e.begin = static_cast<std::uint32_t>(l.begin);
-    e.end = static_cast<std::uint32_t>(l.end);
-    e.next = static_cast<std::uint32_t>(l.next);
-    e.name_begin = static_cast<std::uint32_t>(tb);
-    const std::size_t eq = text.substr(0, te).find('=', tb);
-    if (eq == std::string_view::npos) {
-        e.name_end = static_cast<std::uint32_t>(te);
-        e.value_begin = e.value_end = static_cast<std::uint32_t>(te);
+    e.begin = at(l.begin);
+    e.end = at(l.end);
+    e.next = at(l.next);
+    e.name_begin = at(tb);
+    std::size_t eq = tb;
+    while (eq < te && text[eq] != '=') ++eq;
+    if (eq == te) {
+        e.name_end = e.value_begin = e.value_end = at(te);
         return e;
     }
     std::size_t ne = eq;
     while (ne > tb && is_space(static_cast<unsigned char>(text[ne - 1]))) --ne;
     std::size_t vb = eq + 1;
     while (vb < te && is_space(static_cast<unsigned char>(text[vb]))) ++vb;
-    e.name_end = static_cast<std::uint32_t>(ne);
-    e.value_begin = static_cast<std::uint32_t>(vb);
-    e.value_end = static_cast<std::uint32_t>(te);
+    e.name_end = at(ne);
+    e.value_begin = at(vb);
+    e.value_end = at(te);
     e.has_equals = true;
     return e;
 }
@@ -147,7 +151,7 @@ bool parse_block(Block& b, bool leading) {
             b.name.assign(header_name(text, tb, te));
         } else {
             if (first && !leading) return false;
-            b.entries.push_back(make_entry(text, l, tb, te));
+            b.entries.push_back(make_entry(text, l, tb, te, 0));
         }
         first = false;
     }
@@ -171,24 +175,30 @@ void index_block(Document& doc, std::uint32_t i) {
 Document parse(std::string_view text) {
     Document doc;
     doc.eol = detect_eol(text);
-    // Cut the text at every header line, then parse each block.
-    std::vector<std::size_t> starts{0};
+    doc.blocks.emplace_back();  // the nameless part, possibly empty
+    std::size_t block_start = 0;
+    const auto close_block = [&](std::size_t end) {
+        Block& b = doc.blocks.back();
+        b.text.assign(text.substr(block_start, end - block_start));
+        index_block(doc, static_cast<std::uint32_t>(doc.blocks.size() - 1));
+    };
     for (std::size_t pos = 0; pos < text.size();) {
         const RawLine l = next_line(text, pos);
+        pos = l.next;
         std::size_t tb, te;
         trimmed_bounds(text, l, tb, te);
-        if (is_header(text, tb, te)) starts.push_back(l.begin);  // block 0 may stay empty
-        pos = l.next;
+        if (tb == te) continue;
+        if (is_header(text, tb, te)) {
+            close_block(l.begin);
+            block_start = l.begin;
+            Block& b = doc.blocks.emplace_back();
+            b.has_header = true;
+            b.name.assign(header_name(text, tb, te));
+        } else {
+            doc.blocks.back().entries.push_back(make_entry(text, l, tb, te, block_start));
+        }
     }
-    starts.push_back(text.size());
-    doc.blocks.reserve(starts.size() - 1);
-    for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
-        Block b;
-        b.text.assign(text.substr(starts[i], starts[i + 1] - starts[i]));
-        parse_block(b, i == 0);
-        doc.blocks.push_back(std::move(b));
-        index_block(doc, static_cast<std::uint32_t>(i));
-    }
+    close_block(text.size());
     return doc;
 }
 

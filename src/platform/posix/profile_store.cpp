@@ -56,6 +56,10 @@ constexpr long kRacyWindowNs = 20'000'000;
 // Most files kept parsed at once; more are dropped, least recently validated first.
 constexpr std::size_t kMaxCachedFiles = 16;
 
+// Largest file the store parses (offsets inside a section are 32-bit). A larger one reads as
+// unreadable: reads give the default and writes fail, so it is never cut short.
+constexpr std::size_t kMaxFileSize = 0xFFFF'FFFFu;
+
 // GetPrivateProfileIntA reads the value into a buffer of 30 bytes: at most 29 characters of
 // it count.
 constexpr std::uint32_t kIntBufferSize = 30;
@@ -146,7 +150,7 @@ void validate(CachedFile& cf, const std::string& path) {
     const bool ok =
         sys.fstat(fd, &before) == 0 && sys::read_whole(fd, text) && sys.fstat(fd, &after) == 0;
     sys.close(fd);
-    if (!ok) {
+    if (!ok || text.size() > kMaxFileSize) {
         set_missing(cf, FileState::Unreadable);
         return;
     }
@@ -206,7 +210,11 @@ void drop_old_entries(const ScopeState& scope) {
 // taken first, then the cached copy is validated (once per scope).
 Slot& use_file(ScopeState& scope, const std::string& located, bool bare_name) {
     for (Slot& s : scope.slots) {
-        if (s.located == located) return s;
+        if (s.located != located) continue;
+        // Dropped meanwhile (by a write that failed, or by a one-operation scope inside this
+        // one that needed room): validated again, under the lock this scope still holds.
+        if (g_cache.find(located) == g_cache.end()) validate(g_cache[located], located);
+        return s;
     }
     if (g_cache.find(located) == g_cache.end()) drop_old_entries(scope);
     Slot slot;
@@ -337,7 +345,7 @@ std::size_t fitting(std::string_view s, std::size_t room) {
 // Copies a string: at most size - 1 bytes, then a NUL. size is at least 1.
 std::uint32_t copy_string(std::string_view s, char* buffer, std::uint32_t size) {
     const std::size_t n = fitting(s, size - 1);
-    std::memcpy(buffer, s.data(), n);
+    std::memmove(buffer, s.data(), n);  // the default may lie in the caller's buffer
     buffer[n] = '\0';
     return static_cast<std::uint32_t>(n);
 }
