@@ -1,0 +1,279 @@
+// check.cpp - `qdlcfg check`: reads the configuration file's text the way the record functions
+// and the listing read it, and reports what they would misread or refuse.
+//
+//   split_lines      the text's lines (CR LF, LF or CR end a line), with their numbers
+//   parse_profile    sections and entries as the profile functions see them (trimmed, quotes)
+//   check_*          one function per kind of problem
+//   run_check        all of them, as a table or JSON; exit 1 when anything was found
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "commands.hpp"
+#include "library.hpp"
+#include "location.hpp"
+#include "output.hpp"
+#include "status.hpp"
+
+namespace qdlcfg {
+
+namespace {
+
+constexpr std::size_t kValueBytes = 65;   // the most a record read sees of a value
+constexpr std::size_t kLinePiece = 127;   // the listing reads lines in pieces of this size
+
+struct Line {
+    std::string text;  // without its line end
+    int number;
+    bool ended;        // had a line end
+};
+
+struct Entry {
+    std::string key;
+    std::string value;  // as a record read sees it (trimmed, quotes removed)
+    int line;
+};
+
+struct Section {
+    std::string name;
+    int line;
+    std::vector<Entry> entries;
+};
+
+struct Problem {
+    int line;
+    std::string section;
+    std::string key;
+    std::string code;
+    std::string message;
+};
+
+using Problems = std::vector<Problem>;
+
+std::vector<Line> split_lines(const std::string& text) {
+    std::vector<Line> lines;
+    std::size_t start = 0;
+    int number = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n' && text[i] != '\r') continue;
+        lines.push_back({text.substr(start, i - start), number++, true});
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) lines.push_back({text.substr(start), number, false});
+    return lines;
+}
+
+std::string trim(const std::string& s) {
+    constexpr const char* ws = " \t\n\v\f\r\x1a";
+    const auto first = s.find_first_not_of(ws);
+    if (first == std::string::npos) return "";
+    return s.substr(first, s.find_last_not_of(ws) - first + 1);
+}
+
+std::string unquote(const std::string& v) {
+    if (v.size() >= 2 && v.front() == v.back() && (v.front() == '"' || v.front() == '\'')) {
+        return v.substr(1, v.size() - 2);
+    }
+    return v;
+}
+
+std::vector<Section> parse_profile(const std::vector<Line>& lines) {
+    std::vector<Section> sections;
+    for (const Line& l : lines) {
+        const std::string t = trim(l.text);
+        if (t.empty()) continue;
+        const auto close = t.rfind(']');
+        if (t.front() == '[' && close != std::string::npos) {
+            sections.push_back({trim(t.substr(1, close - 1)), l.number, {}});
+            continue;
+        }
+        const auto eq = t.find('=');
+        if (sections.empty() || eq == std::string::npos || t.front() == ';') continue;
+        sections.back().entries.push_back(
+            {trim(t.substr(0, eq)), unquote(trim(t.substr(eq + 1))), l.number});
+    }
+    return sections;
+}
+
+bool same_key(const std::string& a, std::string_view b) {
+    return same_section(a, std::string(b));
+}
+
+// ---- the checks ----------------------------------------------------------------------------
+
+void check_long_lines(const std::vector<Line>& lines, Problems& out) {
+    for (const Line& l : lines) {
+        const std::size_t bytes = l.text.size() + (l.ended ? 1 : 0);
+        if (bytes > kLinePiece) {
+            out.push_back({l.number, "", "", "long-line",
+                           "line of " + std::to_string(bytes) +
+                               " bytes: the listing reads it in pieces of 127 bytes"});
+        }
+    }
+}
+
+void check_names(const std::vector<Section>& sections, Problems& out) {
+    std::vector<const Section*> seen;
+    for (const Section& s : sections) {
+        const auto first = s.name.empty() ? 0 : static_cast<unsigned char>(s.name.front());
+        if (!((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'))) {
+            out.push_back({s.line, s.name, "", "bad-name",
+                           "section name does not begin with a letter: no record can have it"});
+        }
+        if (s.name.find_first_of(" ;") != std::string::npos) {
+            out.push_back({s.line, s.name, "", "name-listing",
+                           "the listing drops blanks and cuts at ';': it names this section "
+                           "differently"});
+        }
+        for (const Section* other : seen) {
+            if (!same_section(other->name, s.name)) continue;
+            out.push_back({s.line, s.name, "", "duplicate-section",
+                           "section repeated (first at line " + std::to_string(other->line) +
+                               "): record reads see only the first"});
+            break;
+        }
+        seen.push_back(&s);
+    }
+}
+
+bool is_hex(const std::string& v) {
+    return std::all_of(v.begin(), v.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    });
+}
+
+bool is_decimal(const std::string& v) {
+    const std::size_t start = !v.empty() && v[0] == '-' ? 1 : 0;
+    return v.size() > start &&
+           std::all_of(v.begin() + static_cast<long>(start), v.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void check_value(const Section& s, const Entry& e, Problems& out) {
+    auto report = [&](const char* code, const std::string& message) {
+        out.push_back({e.line, s.name, e.key, code, message});
+    };
+    if (e.value.size() > kValueBytes) {
+        report("long-value", std::to_string(e.value.size()) +
+                                 " bytes: record reads cut it to its first 65 bytes");
+    }
+    if (!e.value.empty() && e.value.front() == '?') {
+        report("absent-marker", "a value beginning with '?' reads as absent");
+        return;
+    }
+    constexpr std::string_view type_words[] = {"KWT_SERIAL", "kbRT_KWT_SERIAL", "TCPIP_ETH",
+                                               "TCPIP_SLIP", "VME_PORT", "BXLN_BUS"};
+    if (same_key(e.key, "TYPE") &&
+        std::find(std::begin(type_words), std::end(type_words), e.value) == std::end(type_words)) {
+        report("unknown-type", "unknown TYPE word \"" + e.value +
+                                   "\": reading the port fails with QDL_ERR_BAD_PORT_TYPE");
+    }
+    for (auto [key, digits] : {std::pair<std::string_view, std::size_t>{"BXLN_CONTROL", 4},
+                               {"BXLN_PORT", 4}, {"BXLN_ADDR", 8}, {"DEST_ADDR", 8}}) {
+        if (same_key(e.key, key) && (e.value.size() != digits || !is_hex(e.value))) {
+            report("bad-hex", "must be " + std::to_string(digits) +
+                                  " hexadecimal digits: other characters read as 0");
+        }
+    }
+    for (auto [key, a, b, c] : {std::tuple<std::string_view, const char*, const char*,
+                                           const char*>{"PARITY", "ODD", "EVEN", "NONE"},
+                                {"MULTISESS", "YES", "NO", "NO"}}) {
+        if (same_key(e.key, key) && e.value != a && e.value != b && e.value != c) {
+            report("bad-word", "\"" + e.value + "\" is no " + std::string(key) +
+                                   " word (they are upper case): it reads as unset");
+        }
+    }
+    constexpr std::string_view numbers[] = {
+        "STOPBITS", "BAUDRATE", "BXLN_CHANNEL", "BXLN_BUSADR", "MODEM_DEVICEID",
+        "CONNECT_TIMEOUT", "REQUEST_TIMEOUT", "MODEM_TURN", "KWT_T1", "KWT_T2", "KWT_T3",
+        "KWT_T3P", "KWT_T3PP", "KWT_T4", "KWT_T5", "KWT_T5P", "KWT_T5PP"};
+    for (std::string_view key : numbers) {
+        if (same_key(e.key, key) && !is_decimal(e.value)) {
+            report("bad-number", "\"" + e.value + "\" is not a decimal number");
+        }
+    }
+}
+
+void check_entries(const std::vector<Section>& sections, Problems& out) {
+    for (const Section& s : sections) {
+        std::vector<const Entry*> seen;
+        for (const Entry& e : s.entries) {
+            check_value(s, e, out);
+            for (const Entry* other : seen) {
+                if (!same_section(other->key, e.key)) continue;
+                out.push_back({e.line, s.name, e.key, "duplicate-key",
+                               "key repeated (first at line " + std::to_string(other->line) +
+                                   "): record reads see only the first"});
+                break;
+            }
+            seen.push_back(&e);
+        }
+    }
+}
+
+void check_claims(const std::vector<Section>& sections, Problems& out) {
+    for (const Section& s : sections) {
+        bool port = false, device = false, modem = false;
+        for (const Entry& e : s.entries) {
+            port = port || same_key(e.key, "TYPE");
+            modem = modem || same_key(e.key, "MODEM_DIAL");
+            for (std::string_view k : {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}) {
+                device = device || same_key(e.key, k);
+            }
+        }
+        if (int(port) + int(device) + int(modem) < 2) continue;
+        std::string kinds = std::string(port ? "port " : "") + (device ? "device " : "") +
+                            (modem ? "modem " : "");
+        kinds.pop_back();
+        out.push_back({s.line, s.name, "", "shared-section",
+                       "claimed by several kinds (" + kinds +
+                           "): deleting one record deletes the others"});
+    }
+}
+
+void emit(const Context& ctx, const std::string& file, Problems& problems) {
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const Problem& a, const Problem& b) { return a.line < b.line; });
+    if (ctx.json) {
+        Json list = Json::array();
+        for (const Problem& p : problems) {
+            list.push_back({{"line", p.line}, {"section", text_to_json(p.section)},
+                            {"key", text_to_json(p.key)}, {"problem", p.code},
+                            {"message", text_to_json(p.message)}});
+        }
+        const Json j = {{"file", file}, {"clean", problems.empty()}, {"problems", list}};
+        write_stdout(j.dump(2) + "\n");
+        return;
+    }
+    if (problems.empty()) {
+        write_stdout("no problems found in " + file + "\n");
+        return;
+    }
+    Table t({"LINE", "SECTION", "KEY", "PROBLEM", "DETAIL"});
+    for (const Problem& p : problems) {
+        t.add({std::to_string(p.line), p.section, p.key, p.code, p.message});
+    }
+    write_stdout(t.render() + std::to_string(problems.size()) + " problem(s) in " + file + "\n");
+}
+
+}  // namespace
+
+int run_check(const Context& ctx) {
+    const std::string file = locate().file;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw Failure(kExitFile, "cannot open " + file);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<Line> lines = split_lines(text);
+    const std::vector<Section> sections = parse_profile(lines);
+    Problems problems;
+    check_long_lines(lines, problems);
+    check_names(sections, problems);
+    check_entries(sections, problems);
+    check_claims(sections, problems);
+    emit(ctx, file, problems);
+    return problems.empty() ? kExitOk : kExitRefused;
+}
+
+}  // namespace qdlcfg

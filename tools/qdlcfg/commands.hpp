@@ -1,0 +1,69 @@
+// commands.hpp - the verbs of qdlcfg. Each writes its result to stdout (a table, or JSON with
+// --json), throws Failure for an error that ends it, and returns its exit code.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fields.hpp"
+
+namespace qdlcfg {
+
+struct Context {
+    bool json = false;
+};
+
+// A field given on the command line, as typed.
+using Given = std::vector<std::pair<const Field*, std::string>>;
+
+int run_version(const Context& ctx);
+int run_where(const Context& ctx);
+
+struct ListOptions {
+    std::string kind;               // "ports", "devices", "modems" or "" for all three
+    std::vector<std::string> keys;  // KEY or KEY=VALUE, at most two
+};
+int run_list(const Context& ctx, const ListOptions& opts);
+
+int run_show(const Context& ctx, Kind kind, const std::string& name);
+
+struct AddOptions {
+    Kind kind = Kind::Port;
+    std::string name;
+    Given given;
+};
+int run_add(const Context& ctx, const AddOptions& opts);
+
+struct SetGlobalOptions {
+    Given given;
+    bool password_stdin = false;
+    bool no_password = false;
+};
+int run_set_global(const Context& ctx, const SetGlobalOptions& opts);
+
+struct DeleteOptions {
+    Kind kind = Kind::Port;
+    std::string name;
+    std::string address = "all";  // devices: kwt-id, ip, dest, bxln or all
+    bool force = false;
+};
+int run_delete(const Context& ctx, const DeleteOptions& opts);
+
+struct ExportOptions {
+    bool with_password = false;
+};
+int run_export(const Context& ctx, const ExportOptions& opts);
+
+struct ImportOptions {
+    std::string file;  // "-" for stdin
+    bool replace = false;
+};
+int run_import(const Context& ctx, const ImportOptions& opts);
+
+int run_check(const Context& ctx);
+
+// The kinds other than `kind` whose group lists `name` (its section would go with it).
+std::vector<Kind> other_kinds_in_section(Kind kind, const std::string& name);
+
+}  // namespace qdlcfg

@@ -1,0 +1,103 @@
+// document.cpp - records as JSON objects and back (see document.hpp).
+//
+//   shown_fields      which fields of a record apply to it
+//   record_to_json    record -> object (show or export style)
+//   record_from_json  object -> record, every problem reported
+//   record_problems   checks across fields (port type, device addresses)
+#include "document.hpp"
+
+#include "library.hpp"
+
+namespace qdlcfg {
+
+std::string option_name(const Field& field) {
+    const auto comma = field.options.find(',');
+    return std::string(field.options.substr(0, comma));
+}
+
+std::vector<const Field*> shown_fields(const Record& record) {
+    std::vector<const Field*> out;
+    for (const Field& f : fields_of(record.kind())) {
+        if (record.kind() == Kind::Port && !applies_to(f, record.port_type())) continue;
+        out.push_back(&f);
+    }
+    return out;
+}
+
+Json record_to_json(const Record& record, JsonStyle style, bool with_password) {
+    Json object = Json::object();
+    for (const Field* f : shown_fields(record)) {
+        const Value v = record.get(*f);
+        if (f->role == Role::Secret) {
+            if (style == JsonStyle::Show) object["password_set"] = v.set;
+            if (style == JsonStyle::Export && with_password && v.set) {
+                object[std::string(f->key)] = text_to_json(v.text);
+            }
+            continue;
+        }
+        if (style == JsonStyle::Export && (!v.set || f->role == Role::ReadOnly)) continue;
+        object[std::string(f->key)] = to_json(*f, v);
+    }
+    return object;
+}
+
+namespace {
+
+// Keys that an object may carry without being a field that is written.
+bool informational_key(Kind kind, const std::string& key) {
+    return (kind == Kind::Port && key == "modem_dial") ||
+           (kind == Kind::Global && key == "password_set");
+}
+
+}  // namespace
+
+std::vector<std::string> record_from_json(const Json& object, const std::string& where,
+                                          Record& record, bool* password_given) {
+    std::vector<std::string> problems;
+    if (!object.is_object()) return {where + ": must be an object"};
+    std::vector<const Field*> given;
+    for (const auto& [key, value] : object.items()) {
+        if (informational_key(record.kind(), key)) continue;
+        const Field* f = find_field(record.kind(), key);
+        if (f == nullptr) {
+            problems.push_back(where + ": unknown field \"" + key + "\"");
+            continue;
+        }
+        Value v;
+        if (const std::string e = value_from_json(*f, value, v); !e.empty()) {
+            problems.push_back(where + ": " + key + ": " + e);
+            continue;
+        }
+        record.put(*f, v);
+        if (f->role == Role::Secret && password_given != nullptr) *password_given = true;
+        if (v.set) given.push_back(f);
+    }
+    if (record.kind() != Kind::Global) {
+        const Field& name = name_field(record.kind());
+        if (!object.contains(std::string(name.key))) problems.push_back(where + ": no name");
+    }
+    if (record.kind() == Kind::Port && !object.contains("type")) {
+        problems.push_back(where + ": no type");
+    }
+    if (!problems.empty()) return problems;
+    for (const std::string& p : record_problems(record, given)) problems.push_back(where + ": " + p);
+    return problems;
+}
+
+std::vector<std::string> record_problems(const Record& record,
+                                         const std::vector<const Field*>& given) {
+    std::vector<std::string> problems;
+    if (record.kind() == Kind::Port) {
+        for (const Field* f : given) {
+            if (applies_to(*f, record.port_type()) || f->role == Role::ReadOnly) continue;
+            problems.push_back(std::string(f->key) + " applies to " +
+                               port_types_text(f->port_types) + " ports only");
+        }
+    }
+    if (record.kind() == Kind::Device && choose_address_kind(record) == 0) {
+        problems.push_back("a device needs an address: kwt_id, ip_addr, dest_addr or bxln_busadr");
+    }
+    return problems;
+}
+
+}  // namespace qdlcfg

@@ -1,0 +1,36 @@
+// document.hpp - records as JSON: the objects of `show --json` and of the export document, and
+// the checks that turn such an object back into a record.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "fields.hpp"
+
+namespace qdlcfg {
+
+enum class JsonStyle {
+    Show,    // every field that applies, null when unset; the password only as "password_set"
+    Export,  // set fields only; the password only when asked for
+};
+
+Json record_to_json(const Record& record, JsonStyle style, bool with_password = false);
+
+// The fields of a record that apply to it (ports: those of its type; global: all).
+std::vector<const Field*> shown_fields(const Record& record);
+
+// Builds a record from a JSON object of the export format. Returns the problems found (one
+// line each, prefixed with `where`); the record is complete only when none are returned.
+// `password_given` tells whether a global object names its password.
+std::vector<std::string> record_from_json(const Json& object, const std::string& where,
+                                          Record& record, bool* password_given = nullptr);
+
+// The problems of a record built from options or JSON that the tool can see before the
+// library does (fields of another port type, a device without an address).
+std::vector<std::string> record_problems(const Record& record,
+                                         const std::vector<const Field*>& given);
+
+// The option name of a field for messages ("--ip").
+std::string option_name(const Field& field);
+
+}  // namespace qdlcfg

@@ -1,0 +1,207 @@
+// library.cpp - the tool's calls into TSKQDL32 (see library.hpp).
+//
+//   records    read_record, add_record, delete_record, choose_address_kind
+//   listing    query (one QDL_Get_List, capacity grown until every name fits),
+//              list_sections, list_group (unions and intersections of queries)
+#include "library.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "location.hpp"
+#include "status.hpp"
+#include "tskqdl32.h"
+
+namespace qdlcfg {
+
+std::string library_version() {
+    char buffer[QDL_VERSION_SIZE] = {};
+    if (QDL_Get_Version(buffer) != QDL_OK) return "?";
+    return std::string(buffer, strnlen(buffer, sizeof buffer));
+}
+
+// ---- records -------------------------------------------------------------------------------
+
+int read_record(Record& record, const std::string& name) {
+    switch (record.kind()) {
+    case Kind::Port: return QDL_Get_Record_Ex(RECORD_PORT, name.c_str(), record.data());
+    case Kind::Device: return QDL_Get_Record_Ex(RECORD_DEVICE, name.c_str(), record.data());
+    case Kind::Modem:
+        return QDL_Get_Modem_Record_Ex(RECORD_MODEM, name.c_str(),
+                                       reinterpret_cast<ModemRecordEx*>(record.data()));
+    case Kind::Global: return QDL_Get_Record(RECORD_GLOBAL, "", record.data());
+    }
+    return QDL_ERR_BAD_TYPE;
+}
+
+namespace {
+
+int record_kind(Kind kind) {
+    switch (kind) {
+    case Kind::Port: return RECORD_PORT;
+    case Kind::Device: return RECORD_DEVICE;
+    case Kind::Modem: return RECORD_MODEM;
+    case Kind::Global: return RECORD_GLOBAL;
+    }
+    return 0;
+}
+
+bool is_set(const Record& record, std::string_view key) {
+    return record.get(*find_field(record.kind(), key)).set;
+}
+
+}  // namespace
+
+bool needs_extended_add(const Record& record) {
+    for (const Field& f : fields_of(record.kind())) {
+        if (f.role == Role::Extension && record.get(f).set) return true;
+    }
+    return false;
+}
+
+int add_record(Record& record, int address_kind) {
+    if (record.kind() == Kind::Device) {
+        auto* device = reinterpret_cast<DeviceRecord*>(record.data());
+        device->address_kind = static_cast<std::uint16_t>(address_kind);
+    }
+    const int kind = record_kind(record.kind());
+    return needs_extended_add(record) ? QDL_Add_Record_Ex(kind, record.data())
+                                      : QDL_Add_Record(kind, record.data());
+}
+
+int delete_record(Kind kind, const std::string& name, int address_kind) {
+    return QDL_Delete_Record(record_kind(kind), address_kind, name.c_str());
+}
+
+int choose_address_kind(const Record& device) {
+    struct Address {
+        std::string_view key;
+        int kind;
+    };
+    constexpr Address addresses[] = {{"kwt_id", ADDRESS_KWT_ID},
+                                     {"ip_addr", ADDRESS_TCPIP_ETH},
+                                     {"dest_addr", ADDRESS_VME},
+                                     {"bxln_busadr", ADDRESS_BXLN_BUS}};
+    int count = 0;
+    int kind = 0;
+    for (const Address& a : addresses) {
+        if (is_set(device, a.key)) {
+            ++count;
+            kind = a.kind;
+        }
+    }
+    if (count == 0) return 0;
+    if (count > 1 || is_set(device, "default_port") || is_set(device, "device_model")) {
+        return ADDRESS_ALL;
+    }
+    return kind;
+}
+
+// ---- listing -------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t kNameBytes = 66;
+
+ListFilter make_filter(const Filter& f) {
+    ListFilter lf;
+    std::memset(&lf, 0, sizeof lf);
+    std::memcpy(lf.key, f.key.data(), std::min(f.key.size(), sizeof lf.key - 1));
+    std::memcpy(lf.value, f.value.data(), std::min(f.value.size(), sizeof lf.value - 1));
+    return lf;
+}
+
+bool config_file_missing() {
+    struct stat st;
+    return stat(locate().file.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+std::vector<std::string> unpack(const std::vector<char>& buffer, unsigned short count) {
+    std::vector<std::string> names;
+    const char* p = buffer.data();
+    for (unsigned short i = 0; i < count; ++i) {
+        names.emplace_back(p, strnlen(p, kNameBytes));
+        p += names.back().size() + 1;
+    }
+    return names;
+}
+
+// One QDL_Get_List, asked again with room for every match until all of them fit.
+std::vector<std::string> query(const ListFilter* first, const ListFilter* second) {
+    std::size_t capacity = 64;
+    for (;;) {
+        std::vector<char> buffer(capacity * kNameBytes);
+        auto count = static_cast<unsigned short>(capacity);
+        const int found = QDL_Get_List(first, second, buffer.data(), &count);
+        if (found == QDL_ERR_FILE && config_file_missing()) return {};
+        if (found < 0) fail_status("listing the configuration file", found);
+        if (static_cast<std::size_t>(found) <= count) return unpack(buffer, count);
+        if (capacity == 65535) {
+            throw Failure(kExitFailure, "more than 65535 matching sections: cannot list them all");
+        }
+        capacity = std::min<std::size_t>(static_cast<std::size_t>(found) + 16, 65535);
+    }
+}
+
+std::set<std::string> as_set(const std::vector<std::string>& names) {
+    return {names.begin(), names.end()};
+}
+
+// The group key joined with each extra filter; the result matches the key and every extra.
+std::set<std::string> with_extras(const Filter& key, const std::vector<Filter>& extra) {
+    const ListFilter k = make_filter(key);
+    if (extra.empty()) return as_set(query(&k, nullptr));
+    std::set<std::string> result;
+    for (std::size_t i = 0; i < extra.size(); ++i) {
+        const ListFilter e = make_filter(extra[i]);
+        std::set<std::string> names = as_set(query(&k, &e));
+        if (i == 0) {
+            result = std::move(names);
+            continue;
+        }
+        std::set<std::string> both;
+        std::set_intersection(result.begin(), result.end(), names.begin(), names.end(),
+                              std::inserter(both, both.begin()));
+        result = std::move(both);
+    }
+    return result;
+}
+
+}  // namespace
+
+std::vector<std::string> list_sections(const std::vector<Filter>& filters) {
+    if (filters.empty() || filters.size() > 2) {
+        throw Failure(kExitFailure, "a listing takes one or two filters");
+    }
+    const ListFilter first = make_filter(filters[0]);
+    if (filters.size() == 1) return query(&first, nullptr);
+    const ListFilter second = make_filter(filters[1]);
+    return query(&first, &second);
+}
+
+std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra) {
+    std::vector<std::string> keys;
+    switch (kind) {
+    case Kind::Port: keys = {"TYPE"}; break;
+    case Kind::Modem: keys = {"MODEM_DIAL"}; break;
+    case Kind::Device: keys = {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}; break;
+    case Kind::Global: return {};
+    }
+    std::set<std::string> names;
+    for (const std::string& key : keys) names.merge(with_extras(Filter{key, ""}, extra));
+    return {names.begin(), names.end()};
+}
+
+bool same_section(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+}  // namespace qdlcfg

@@ -1,0 +1,44 @@
+// library.hpp - the tool's calls into TSKQDL32 (public header only).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "fields.hpp"
+
+namespace qdlcfg {
+
+std::string library_version();
+
+// Reads a record through the extended reads (ports and devices: QDL_Get_Record_Ex; modems:
+// QDL_Get_Modem_Record_Ex; global: QDL_Get_Record). Returns the library's status.
+int read_record(Record& record, const std::string& name);
+
+// Adds a record; the extended add when an extension field is set. `address_kind` is used for
+// devices. Returns the library's status.
+int add_record(Record& record, int address_kind);
+bool needs_extended_add(const Record& record);
+
+int delete_record(Kind kind, const std::string& name, int address_kind);
+
+// The device address kind an add uses: one address -> that kind; several, or a default port or
+// model -> ADDRESS_ALL; no address -> 0.
+int choose_address_kind(const Record& device);
+
+struct Filter {
+    std::string key;
+    std::string value;  // empty: any value
+};
+
+// The sections that match one or two filters, in the library's order (duplicates included).
+// A missing configuration file lists nothing; other failures throw Failure.
+std::vector<std::string> list_sections(const std::vector<Filter>& filters);
+
+// The names of one group (ports: TYPE, modems: MODEM_DIAL, devices: any of KWT_ID, IP_ADDR,
+// DEST_ADDR, BXLN_BUSADR), narrowed by at most two more filters; sorted, each name once.
+std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra = {});
+
+// ASCII letters compare without case, as section names do in the profile functions.
+bool same_section(const std::string& a, const std::string& b);
+
+}  // namespace qdlcfg

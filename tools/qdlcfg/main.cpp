@@ -1,0 +1,310 @@
+// main.cpp - qdlcfg, the command-line tool over TSKQDL32: shows and changes the communication
+// configuration (ports, devices, modems, global parameters) through the library's public header.
+//
+// Map of the tool's sources:
+//   main.cpp          command line (CLI11): verbs, options, usage errors, exit codes
+//   commands.hpp      the verbs' options and entry points
+//   verbs_info.cpp    version, where, list, show
+//   verbs_edit.cpp    add, set global, delete
+//   transfer.cpp      export, import
+//   check.cpp         check
+//   document.cpp      records as JSON objects and back
+//   fields.cpp        the field tables of the four record kinds; value conversions and checks
+//   library.cpp       the calls into the library; listings
+//   location.cpp      where the configuration file is (prefix, registry.ini, Windows directory)
+//   output.cpp        tables; stdout that a closed pipe ends quietly
+//   status.cpp        status codes in words; exit codes
+#include <csignal>
+#include <exception>
+#include <functional>
+#include <iostream>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "commands.hpp"
+#include "location.hpp"
+#include "output.hpp"
+#include "status.hpp"
+
+namespace qdlcfg {
+
+namespace {
+
+constexpr const char* kFooter =
+    "Every verb takes --json for machine output. Exit codes: 0 success, 1 not found or "
+    "refused, 2 usage, 3 file error, 4 invalid import document, 5 library failure. "
+    "See qdlcfg(1).";
+
+// Options generated from a kind's field table; their texts are read after parsing.
+struct FieldOptions {
+    std::vector<std::pair<const Field*, CLI::Option*>> options;
+    std::vector<std::unique_ptr<std::string>> storage;
+
+    Given given() const {
+        Given out;
+        for (std::size_t i = 0; i < options.size(); ++i) {
+            if (options[i].second->count() > 0) out.emplace_back(options[i].first, *storage[i]);
+        }
+        return out;
+    }
+};
+
+std::string value_form(const Field& f) {
+    switch (f.type) {
+    case Type::Text: return "TEXT";
+    case Type::Number16: return "0-65534";
+    case Type::Number32: return "N";
+    case Type::Timeout: return "0|50-63000";
+    case Type::Hex16: return "HEX4";
+    case Type::Hex32: return "HEX8";
+    case Type::Word16: {
+        std::string words;
+        for (const Word& w : f.words) words += (words.empty() ? "" : "|") + std::string(w.word);
+        return words;
+    }
+    }
+    return "VALUE";
+}
+
+void add_field_options(CLI::App* app, Kind kind, FieldOptions& out) {
+    for (const Field& f : fields_of(kind)) {
+        if (f.options.empty()) continue;
+        std::string help(f.meaning);
+        help += " [" + std::string(f.ini) + "]";
+        if (kind == Kind::Port && f.role != Role::PortType && f.port_types != 0x3E) {
+            help += "; " + port_types_text(f.port_types) + " only";
+        }
+        out.storage.push_back(std::make_unique<std::string>());
+        CLI::Option* opt = app->add_option(std::string(f.options), *out.storage.back(), help)
+                               ->type_name(value_form(f));
+        if (f.role == Role::PortType) opt->required();
+        out.options.emplace_back(&f, opt);
+    }
+}
+
+class Cli {
+public:
+    Cli() : app_("qdlcfg: show and change the TSKQDL32 communication configuration") {
+        app_.fallthrough();
+        app_.require_subcommand(1);
+        app_.footer(kFooter);
+        app_.add_flag("--json", ctx_.json, "machine output (JSON) on stdout");
+        add_info_verbs();
+        add_show();
+        add_add();
+        add_set();
+        add_delete();
+        add_transfer();
+    }
+
+    int run(int argc, char** argv);
+
+private:
+    using Action = std::function<int()>;
+
+    CLI::App* verb(CLI::App* parent, const std::string& name, const std::string& help,
+                   Action action) {
+        CLI::App* sub = parent->add_subcommand(name, help);
+        sub->footer(kFooter);
+        sub->callback([this, sub, action] {
+            action_ = action;
+            verb_ = sub;
+        });
+        return sub;
+    }
+
+    void add_info_verbs();
+    void add_show();
+    void add_add();
+    void add_set();
+    void add_delete();
+    void add_transfer();
+
+    std::string verb_path() const {
+        std::string path;
+        for (const CLI::App* a = verb_; a != nullptr && a != &app_; a = a->get_parent()) {
+            path = a->get_name() + (path.empty() ? "" : " " + path);
+        }
+        return path;
+    }
+
+    CLI::App app_;
+    Context ctx_;
+    Action action_;
+    const CLI::App* verb_ = nullptr;
+
+    ListOptions list_;
+    std::string show_name_;
+    AddOptions add_port_, add_device_, add_modem_;
+    FieldOptions port_fields_, device_fields_, modem_fields_, global_fields_;
+    SetGlobalOptions set_global_;
+    DeleteOptions delete_;
+    ExportOptions export_;
+    ImportOptions import_;
+};
+
+void Cli::add_info_verbs() {
+    verb(&app_, "version", "the tool's and the library's versions", [this] {
+        return run_version(ctx_);
+    });
+    verb(&app_, "where", "the configuration file in use and how it was found", [this] {
+        return run_where(ctx_);
+    });
+    CLI::App* list = verb(&app_, "list", "list the ports, devices and modems (names)", [this] {
+        return run_list(ctx_, list_);
+    });
+    list->add_option("KIND", list_.kind, "only this group")
+        ->check(CLI::IsMember({"ports", "devices", "modems"}));
+    list->add_option("--key", list_.keys,
+                     "only sections holding KEY (with VALUE); at most two")
+        ->type_name("KEY[=VALUE]");
+    verb(&app_, "check", "report what the library would misread or refuse in the file",
+         [this] { return run_check(ctx_); });
+}
+
+void Cli::add_show() {
+    CLI::App* show = app_.add_subcommand("show", "show one record, field by field");
+    show->require_subcommand(1);
+    show->footer(kFooter);
+    for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+        CLI::App* sub = verb(show, std::string(kind_word(kind)),
+                             "show a " + std::string(kind_word(kind)) + " record",
+                             [this, kind] { return run_show(ctx_, kind, show_name_); });
+        sub->add_option("NAME", show_name_, "record name")->required();
+    }
+    verb(show, "global", "show the global parameters", [this] {
+        return run_show(ctx_, Kind::Global, "");
+    });
+}
+
+void Cli::add_add() {
+    CLI::App* add = app_.add_subcommand("add", "add a port, device or modem record");
+    add->require_subcommand(1);
+    add->footer(kFooter);
+    struct Spec {
+        Kind kind;
+        AddOptions* opts;
+        FieldOptions* fields;
+        const char* help;
+    };
+    const Spec specs[] = {
+        {Kind::Port, &add_port_, &port_fields_, "add a port (--type is required)"},
+        {Kind::Device, &add_device_, &device_fields_,
+         "add a device: one address option adds that address; several, or --default-port "
+         "or --model, add them all at once to a new device"},
+        {Kind::Modem, &add_modem_, &modem_fields_, "add a dial-up modem record"}};
+    for (const Spec& s : specs) {
+        s.opts->kind = s.kind;
+        CLI::App* sub = verb(add, std::string(kind_word(s.kind)), s.help, [this, s] {
+            s.opts->given = s.fields->given();
+            return run_add(ctx_, *s.opts);
+        });
+        sub->add_option("NAME", s.opts->name, "record name (begins with a letter)")->required();
+        add_field_options(sub, s.kind, *s.fields);
+    }
+}
+
+void Cli::add_set() {
+    CLI::App* set = app_.add_subcommand("set", "change the global parameters");
+    set->require_subcommand(1);
+    set->footer(kFooter);
+    CLI::App* global = verb(set, "global", "change the given global parameters, keep the rest",
+                            [this] {
+                                set_global_.given = global_fields_.given();
+                                return run_set_global(ctx_, set_global_);
+                            });
+    add_field_options(global, Kind::Global, global_fields_);
+    global->add_flag("--password-stdin", set_global_.password_stdin,
+                     "read the password from one line of stdin (never give it as an argument)");
+    global->add_flag("--no-password", set_global_.no_password, "remove the password");
+}
+
+void Cli::add_delete() {
+    CLI::App* del = app_.add_subcommand("delete", "delete a record");
+    del->require_subcommand(1);
+    del->footer(kFooter);
+    for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+        CLI::App* sub = verb(del, std::string(kind_word(kind)),
+                             "delete a " + std::string(kind_word(kind)) + " record",
+                             [this, kind] {
+                                 delete_.kind = kind;
+                                 return run_delete(ctx_, delete_);
+                             });
+        sub->add_option("NAME", delete_.name, "record name")->required();
+        sub->add_flag("--force", delete_.force,
+                      "also when records of other kinds share the section (they go too)");
+        if (kind == Kind::Device) {
+            sub->add_option("--address", delete_.address, "which address to delete (default all)")
+                ->check(CLI::IsMember({"kwt-id", "ip", "dest", "bxln", "all"}))
+                ->type_name("kwt-id|ip|dest|bxln|all");
+        }
+    }
+    verb(del, "global", "delete the global parameters", [this] {
+        delete_.kind = Kind::Global;
+        return run_delete(ctx_, delete_);
+    });
+}
+
+void Cli::add_transfer() {
+    CLI::App* exp = verb(&app_, "export", "write every record as one JSON document", [this] {
+        return run_export(ctx_, export_);
+    });
+    exp->add_flag("--with-password", export_.with_password,
+                  "include the global password in clear text");
+    CLI::App* imp = verb(&app_, "import", "add the records of a JSON document (FILE or -)",
+                         [this] { return run_import(ctx_, import_); });
+    imp->add_option("FILE", import_.file, "the document, or - for stdin")->required();
+    imp->add_flag("--replace", import_.replace, "delete an existing record before adding it");
+}
+
+// Usage errors print one line; CLI11's extras list can hold values, so only option-like
+// arguments are named (a password given by mistake is never echoed).
+std::string usage_message(const CLI::ParseError& e, int argc, char** argv) {
+    const std::string what = e.what();
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr &&
+        what.find("subcommand") != std::string::npos) {
+        return "a verb is missing or unknown";
+    }
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) return what;
+    std::string named;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.rfind("--", 0) != 0 || what.find(a) == std::string::npos) continue;
+        named += " " + a.substr(0, a.find('='));
+    }
+    return named.empty() ? "unexpected arguments" : "unexpected arguments:" + named;
+}
+
+int Cli::run(int argc, char** argv) {
+    try {
+        app_.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app_.help() << std::flush;
+        return kExitOk;
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app_.exit(e);
+        write_stderr_line("usage: " + usage_message(e, argc, argv) + " (see qdlcfg --help)");
+        return kExitUsage;
+    }
+    try {
+        return action_();
+    } catch (const Failure& f) {
+        write_stderr_line(verb_path() + ": " + f.what());
+        return f.code();
+    } catch (const std::exception& ex) {
+        write_stderr_line(verb_path() + ": internal error: " + ex.what());
+        return kExitFailure;
+    }
+}
+
+}  // namespace
+
+}  // namespace qdlcfg
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);  // a closed pipe shows up as EPIPE, handled quietly
+    qdlcfg::set_code_page(qdlcfg::locate().code_page);
+    qdlcfg::Cli cli;
+    return cli.run(argc, argv);
+}

@@ -1,0 +1,64 @@
+// status.cpp - status code names and meanings (from tskqdl32.h) and the exit code table.
+#include "status.hpp"
+
+#include "tskqdl32.h"
+
+namespace qdlcfg {
+
+namespace {
+
+constexpr StatusInfo kStatuses[] = {
+    {QDL_OK, "QDL_OK", "success"},
+    {QDL_ERR_BAD_TYPE, "QDL_ERR_BAD_TYPE", "record kind unknown to this library"},
+    {QDL_ERR_NULL_ARG, "QDL_ERR_NULL_ARG", "a required pointer is null"},
+    {QDL_ERR_BAD_ADDRESS_KIND, "QDL_ERR_BAD_ADDRESS_KIND", "device address kind not 1..6"},
+    {QDL_ERR_EXISTS, "QDL_ERR_EXISTS", "the record to add is already present"},
+    {QDL_ERR_BAD_VALUE, "QDL_ERR_BAD_VALUE", "a value outside its allowed set"},
+    {QDL_ERR_NO_MEMORY, "QDL_ERR_NO_MEMORY", "the listing ran out of memory"},
+    {QDL_ERR_BAD_KWT_ID, "QDL_ERR_BAD_KWT_ID",
+     "KWT id begins with neither letter nor digit, not \"<NULL>\""},
+    {QDL_ERR_BAD_NAME, "QDL_ERR_BAD_NAME", "record name does not begin with a letter"},
+    {QDL_ERR_BAD_PORT_TYPE, "QDL_ERR_BAD_PORT_TYPE",
+     "port type not 1..5, or unknown TYPE word in the file"},
+    {QDL_ERR_BAD_PORT_NAME, "QDL_ERR_BAD_PORT_NAME", "serial port name given but not COM1..COM4"},
+    {QDL_ERR_BAD_DEFAULT_PORT, "QDL_ERR_BAD_DEFAULT_PORT",
+     "device default port does not begin with a letter"},
+    {QDL_ERR_EMPTY_FILTER, "QDL_ERR_EMPTY_FILTER", "a list filter with an empty key"},
+    {QDL_ERR_NOT_FOUND, "QDL_ERR_NOT_FOUND", "the record is not present"},
+    {QDL_ERR_FILE, "QDL_ERR_FILE", "the configuration file could not be written or opened"},
+};
+
+}  // namespace
+
+StatusInfo status_info(int status) {
+    for (const auto& s : kStatuses) {
+        if (s.code == status) return s;
+    }
+    return {status, "unknown status", "a code the library does not document"};
+}
+
+std::string describe_status(int status) {
+    const StatusInfo info = status_info(status);
+    return "status " + std::to_string(status) + " " + std::string(info.name) + " (" +
+           std::string(info.meaning) + ")";
+}
+
+int exit_code_for(int status) {
+    switch (status) {
+    case QDL_OK: return kExitOk;
+    case QDL_ERR_EMPTY_FILTER: return kExitUsage;
+    case QDL_ERR_FILE: return kExitFile;
+    case QDL_ERR_BAD_TYPE:
+    case QDL_ERR_NULL_ARG:
+    case QDL_ERR_NO_MEMORY: return kExitFailure;
+    default: return status < 0 ? kExitRefused : kExitFailure;
+    }
+}
+
+void fail_status(std::string_view what, int status) {
+    throw Failure(exit_code_for(status), std::string(what) + ": " + describe_status(status));
+}
+
+void fail_usage(const std::string& message) { throw Failure(kExitUsage, message); }
+
+}  // namespace qdlcfg

@@ -1,0 +1,260 @@
+// verbs_edit.cpp - the verbs that change the file: add, set global, delete.
+//
+//   build_record            options -> record, every value checked first
+//   run_add                 one QDL_Add_Record(_Ex)
+//   read_password           --password-stdin (no echo on a terminal)
+//   run_set_global          read, merge the given fields, write the whole set back
+//   other_kinds_in_section  what else a section delete would remove
+//   run_delete              QDL_Delete_Record, refusing to take other records along
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include "commands.hpp"
+#include "document.hpp"
+#include "library.hpp"
+#include "output.hpp"
+#include "status.hpp"
+#include "tskqdl32.h"
+
+namespace qdlcfg {
+
+namespace {
+
+void emit_result(const Context& ctx, Kind kind, const std::string& name,
+                 const std::string& result, const std::string& human) {
+    if (ctx.json) {
+        Json j = Json::object();
+        j["kind"] = kind_word(kind);
+        if (kind != Kind::Global) j["name"] = text_to_json(name);
+        j["result"] = result;
+        write_stdout(j.dump(2) + "\n");
+    } else {
+        write_stdout(human + "\n");
+    }
+}
+
+// Applies the given options to `record`; usage errors name the option.
+std::vector<const Field*> apply_given(Record& record, const Given& given) {
+    std::vector<const Field*> fields;
+    for (const auto& [field, text] : given) {
+        Value v;
+        if (const std::string e = parse_value(*field, text, v); !e.empty()) {
+            fail_usage(option_name(*field) + ": " + e);
+        }
+        record.put(*field, v);
+        if (v.set) fields.push_back(field);
+    }
+    return fields;
+}
+
+Record build_record(const AddOptions& opts) {
+    Record record(opts.kind);
+    const Field& name = name_field(opts.kind);
+    if (const std::string e = check_text(name, opts.name); !e.empty()) {
+        fail_usage("NAME: " + e);
+    }
+    record.put(name, Value{true, opts.name, 0});
+    const std::vector<const Field*> fields = apply_given(record, opts.given);
+    const std::vector<std::string> problems = record_problems(record, fields);
+    if (!problems.empty()) {
+        std::string text = problems.front();
+        // Messages name JSON keys; on the command line the options are meant.
+        for (const Field* f : fields) {
+            if (text.rfind(std::string(f->key) + " ", 0) == 0) {
+                text = option_name(*f) + text.substr(f->key.size());
+            }
+        }
+        fail_usage(text);
+    }
+    return record;
+}
+
+}  // namespace
+
+// ---- add -----------------------------------------------------------------------------------
+
+int run_add(const Context& ctx, const AddOptions& opts) {
+    Record record = build_record(opts);
+    const int address_kind = opts.kind == Kind::Device ? choose_address_kind(record) : 0;
+    const int status = add_record(record, address_kind);
+    const std::string what = std::string(kind_word(opts.kind)) + " " + opts.name;
+    if (status != QDL_OK) fail_status(what, status);
+    emit_result(ctx, opts.kind, opts.name, "added", "added " + what);
+    return kExitOk;
+}
+
+// ---- set global ----------------------------------------------------------------------------
+
+namespace {
+
+class EchoOff {
+public:
+    EchoOff() {
+        if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+        termios quiet = saved_;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        std::cerr << "Password: " << std::flush;
+    }
+    ~EchoOff() {
+        if (!active_) return;
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        std::cerr << std::endl;
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+std::string read_password() {
+    std::string line;
+    {
+        EchoOff quiet;
+        if (!std::getline(std::cin, line) && line.empty()) {
+            throw Failure(kExitFile, "--password-stdin: no line on standard input");
+        }
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) fail_usage("--password-stdin: empty password (use --no-password)");
+    return line;
+}
+
+Record current_global() {
+    Record record(Kind::Global);
+    const int status = read_record(record, "");
+    if (status != QDL_OK && status != QDL_ERR_NOT_FOUND) {
+        fail_status("global parameters", status);
+    }
+    return record;
+}
+
+}  // namespace
+
+int run_set_global(const Context& ctx, const SetGlobalOptions& opts) {
+    if (opts.given.empty() && !opts.password_stdin && !opts.no_password) {
+        fail_usage("nothing to set: give --connect-timeout, --request-timeout, "
+                   "--password-stdin or --no-password");
+    }
+    if (opts.password_stdin && opts.no_password) {
+        fail_usage("--password-stdin and --no-password exclude each other");
+    }
+    Record record = current_global();
+    apply_given(record, opts.given);  // before the password is read: usage errors first
+    const Field& password = *find_field(Kind::Global, "password");
+    if (opts.no_password) record.put(password, Value{});
+    if (opts.password_stdin) {
+        const std::string clear = read_password();
+        if (const std::string e = check_text(password, clear); !e.empty()) {
+            fail_usage("--password-stdin: " + e);
+        }
+        record.put(password, Value{true, clear, 0});
+    }
+    const int status = add_record(record, 0);
+    if (status != QDL_OK) fail_status("global parameters", status);
+    std::string human = "set global parameters:";
+    for (const Field& f : fields_of(Kind::Global)) {
+        human += " " + std::string(f.key) + " " + display(f, record.get(f)) + ",";
+    }
+    human.pop_back();
+    emit_result(ctx, Kind::Global, "", "set", human);
+    return kExitOk;
+}
+
+// ---- delete --------------------------------------------------------------------------------
+
+std::vector<Kind> other_kinds_in_section(Kind kind, const std::string& name) {
+    std::vector<Kind> others;
+    for (Kind k : {Kind::Port, Kind::Device, Kind::Modem}) {
+        if (k == kind) continue;
+        const std::vector<std::string> names = list_group(k);
+        if (std::any_of(names.begin(), names.end(),
+                        [&](const std::string& n) { return same_section(n, name); })) {
+            others.push_back(k);
+        }
+    }
+    return others;
+}
+
+namespace {
+
+struct AddressWord {
+    std::string_view word;
+    int kind;
+    std::string_view key;
+};
+
+constexpr AddressWord kAddressWords[] = {{"kwt-id", ADDRESS_KWT_ID, "KWT_ID"},
+                                         {"ip", ADDRESS_TCPIP_ETH, "IP_ADDR"},
+                                         {"dest", ADDRESS_VME, "DEST_ADDR"},
+                                         {"bxln", ADDRESS_BXLN_BUS, ""},
+                                         {"all", ADDRESS_ALL, ""}};
+
+const AddressWord& address_word(const std::string& word) {
+    for (const AddressWord& a : kAddressWords) {
+        if (a.word == word) return a;
+    }
+    fail_usage("--address: must be one of kwt-id|ip|dest|bxln|all");
+}
+
+bool section_has(const std::string& key, const std::string& name) {
+    const std::vector<std::string> names = list_sections({Filter{key, ""}});
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& n) { return same_section(n, name); });
+}
+
+// Whether a device delete removes the whole section: always with "all", otherwise when none of
+// KWT_ID, IP_ADDR and DEST_ADDR is left after it.
+bool device_delete_takes_section(const AddressWord& address, const std::string& name) {
+    if (address.kind == ADDRESS_ALL) return true;
+    for (const AddressWord& a : kAddressWords) {
+        if (a.key.empty() || a.key == address.key) continue;
+        if (section_has(std::string(a.key), name)) return false;
+    }
+    return true;
+}
+
+void refuse_collateral(const DeleteOptions& opts, const std::vector<Kind>& others) {
+    std::string list;
+    for (Kind k : others) list += (list.empty() ? "" : " and ") + std::string(kind_word(k));
+    throw Failure(kExitRefused, "the section " + opts.name + " also holds a " + list +
+                                    " record, which this delete would remove too "
+                                    "(add --force to delete them together)");
+}
+
+}  // namespace
+
+int run_delete(const Context& ctx, const DeleteOptions& opts) {
+    const AddressWord& address = address_word(opts.address);
+    const bool takes_section = opts.kind == Kind::Global ||
+                               opts.kind != Kind::Device ||
+                               device_delete_takes_section(address, opts.name);
+    if (opts.kind == Kind::Device && address.kind == ADDRESS_BXLN_BUS && !takes_section) {
+        throw Failure(kExitRefused, "the BXLN bus address of device " + opts.name +
+                                        " goes only with its last KWT id, IP or destination "
+                                        "address (use --address all to delete the device)");
+    }
+    if (opts.kind != Kind::Global && takes_section && !opts.force) {
+        const std::vector<Kind> others = other_kinds_in_section(opts.kind, opts.name);
+        if (!others.empty()) refuse_collateral(opts, others);
+    }
+    const int status = delete_record(opts.kind, opts.name, address.kind);
+    const std::string what = opts.kind == Kind::Global
+                                 ? std::string("global parameters")
+                                 : std::string(kind_word(opts.kind)) + " " + opts.name;
+    if (status != QDL_OK) fail_status(what, status);
+    std::string human = "deleted " + what;
+    if (opts.kind == Kind::Device && address.kind != ADDRESS_ALL) {
+        human += " (" + opts.address + " address" +
+                 (takes_section ? ", the last one: the device is gone)" : ")");
+    }
+    emit_result(ctx, opts.kind, opts.name, "deleted", human);
+    return kExitOk;
+}
+
+}  // namespace qdlcfg

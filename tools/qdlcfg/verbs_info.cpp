@@ -1,0 +1,142 @@
+// verbs_info.cpp - the verbs that only read: version, where, list, show.
+#include <sys/stat.h>
+
+#include "commands.hpp"
+#include "document.hpp"
+#include "library.hpp"
+#include "location.hpp"
+#include "output.hpp"
+#include "status.hpp"
+#include "tskqdl32.h"
+
+#ifndef QDLCFG_VERSION
+#define QDLCFG_VERSION "0"
+#endif
+
+namespace qdlcfg {
+
+namespace {
+
+void emit_json(const Json& json) { write_stdout(json.dump(2) + "\n"); }
+
+bool file_exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+// ---- version -------------------------------------------------------------------------------
+
+int run_version(const Context& ctx) {
+    if (ctx.json) {
+        emit_json({{"tool", QDLCFG_VERSION}, {"library", library_version()}});
+    } else {
+        write_stdout("qdlcfg " QDLCFG_VERSION "\nlibrary " + library_version() + "\n");
+    }
+    return kExitOk;
+}
+
+// ---- where ---------------------------------------------------------------------------------
+
+int run_where(const Context& ctx) {
+    const Location loc = locate();
+    const bool exists = file_exists(loc.file);
+    if (ctx.json) {
+        emit_json({{"file", loc.file},
+                   {"exists", exists},
+                   {"source", loc.registered ? "registry" : "default"},
+                   {"configured", loc.configured},
+                   {"registry_note", loc.registry_note},
+                   {"prefix", loc.prefix},
+                   {"prefix_source", loc.prefix_source},
+                   {"registry_file", loc.registry_file},
+                   {"windows_directory", loc.windows_dir},
+                   {"code_page", loc.code_page}});
+        return kExitOk;
+    }
+    Table t({"WHAT", "VALUE"});
+    t.add({"configuration file", loc.file + (exists ? "" : " (does not exist yet)")});
+    t.add({"found by", loc.registered
+                           ? "registry value kbRTTskCfgIni"
+                           : "default name tsk_cfg.ini (" + loc.registry_note + ")"});
+    t.add({"configured path", loc.configured});
+    t.add({"prefix", loc.prefix + " (from " + loc.prefix_source + ")"});
+    t.add({"registry file", loc.registry_file});
+    t.add({"windows directory", loc.windows_dir});
+    t.add({"code page", std::to_string(loc.code_page)});
+    write_stdout(t.render());
+    return kExitOk;
+}
+
+// ---- list ----------------------------------------------------------------------------------
+
+namespace {
+
+std::vector<Filter> parse_keys(const std::vector<std::string>& keys) {
+    if (keys.size() > 2) fail_usage("--key: at most two keys");
+    std::vector<Filter> filters;
+    for (const std::string& k : keys) {
+        const auto eq = k.find('=');
+        Filter f{k.substr(0, eq), eq == std::string::npos ? "" : k.substr(eq + 1)};
+        if (f.key.size() > QDL_NAME_SIZE - 1) fail_usage("--key: a key has at most 65 bytes");
+        if (f.value.size() > 81) fail_usage("--key: a value has at most 81 bytes");
+        filters.push_back(std::move(f));
+    }
+    return filters;
+}
+
+std::vector<Kind> kinds_for(const std::string& word) {
+    if (word == "ports") return {Kind::Port};
+    if (word == "devices") return {Kind::Device};
+    if (word == "modems") return {Kind::Modem};
+    return {Kind::Port, Kind::Device, Kind::Modem};
+}
+
+}  // namespace
+
+int run_list(const Context& ctx, const ListOptions& opts) {
+    const std::vector<Filter> filters = parse_keys(opts.keys);
+    Json json = Json::object();
+    Table t({"KIND", "NAME"});
+    for (Kind kind : kinds_for(opts.kind)) {
+        const std::vector<std::string> names = list_group(kind, filters);
+        Json& group = json[std::string(group_word(kind))] = Json::array();
+        for (const std::string& n : names) {
+            group.push_back(text_to_json(n));
+            t.add({std::string(kind_word(kind)), n});
+        }
+    }
+    if (ctx.json) {
+        emit_json(json);
+    } else {
+        write_stdout(t.render());
+    }
+    return kExitOk;
+}
+
+// ---- show ----------------------------------------------------------------------------------
+
+int run_show(const Context& ctx, Kind kind, const std::string& name) {
+    Record record(kind);
+    const int status = read_record(record, name);
+    if (status != QDL_OK) {
+        fail_status(kind == Kind::Global ? "global parameters" : name, status);
+    }
+    if (ctx.json) {
+        Json j = Json::object();
+        j["kind"] = kind_word(kind);
+        j.update(record_to_json(record, JsonStyle::Show));
+        emit_json(j);
+        return kExitOk;
+    }
+    Table t({"FIELD", "KEY", "VALUE", "MEANING"});
+    for (const Field* f : shown_fields(record)) {
+        t.add({std::string(f->key), std::string(f->ini), display(*f, record.get(*f)),
+               std::string(f->meaning)});
+    }
+    write_stdout(t.render());
+    return kExitOk;
+}
+
+}  // namespace qdlcfg
