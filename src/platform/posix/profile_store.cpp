@@ -112,10 +112,9 @@ struct CachedFile {
 std::unordered_map<std::string, CachedFile> g_cache;
 std::uint64_t g_use_counter = 0;
 
+// No file to read (or none that may be read): an empty copy.
 void set_missing(CachedFile& cf, FileState state) {
-    if (cf.state != FileState::Missing || !cf.loaded || ini::text_size(cf.doc) != 0) {
-        cf.doc = ini::parse("");
-    }
+    cf.doc = ini::parse("");
     cf.state = state;
     cf.loaded = true;
     cf.trusted = true;
