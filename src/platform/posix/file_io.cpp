@@ -4,15 +4,18 @@
 //   whole files  read_whole, write_whole
 //   paths        parent_directory, resolve_links
 //   lock         lock_exclusive
-//   replacement  create_temp, replace_file, discard_temp
+//   replacement  create_temp (after removing the orphans of killed writers), replace_file,
+//                discard_temp
 #include "platform/posix/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <string_view>
 #include <vector>
 
 namespace qdl::platform::sys {
@@ -135,8 +138,47 @@ int lock_exclusive(const std::string& file) {
 
 // ---- Replacement ---------------------------------------------------------------------------
 
+namespace {
+
+constexpr std::string_view kTempTag = ".tmp-";
+
+bool all_digits(std::string_view s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// True when name is "<base>.tmp-<pid>-<counter>", a name that create_temp gives.
+bool is_temp_of(std::string_view name, std::string_view base) {
+    if (name.size() <= base.size() + kTempTag.size() || name.substr(0, base.size()) != base ||
+        name.substr(base.size(), kTempTag.size()) != kTempTag) {
+        return false;
+    }
+    const std::string_view rest = name.substr(base.size() + kTempTag.size());
+    const auto dash = rest.find('-');
+    return dash != std::string_view::npos && all_digits(rest.substr(0, dash)) &&
+           all_digits(rest.substr(dash + 1));
+}
+
+// Removes the temporary files of target that a writer killed before its rename left behind.
+// Every writer holds target's lock from the creation of its temporary file to the rename, and
+// so does the caller: any such file still there is an orphan.
+void remove_orphans(const std::string& target) {
+    const std::string dir = parent_directory(target);
+    const std::string base = target.substr(target.rfind('/') + 1);
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) return;
+    std::vector<std::string> orphans;
+    while (const dirent* e = ::readdir(d)) {
+        if (is_temp_of(e->d_name, base)) orphans.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    for (const std::string& name : orphans) g_calls.unlink((dir + "/" + name).c_str());
+}
+
+}  // namespace
+
 int create_temp(const std::string& target, mode_t mode, std::string& temp_path) {
     static std::atomic<unsigned> counter{0};
+    remove_orphans(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_path = target + ".tmp-" + std::to_string(::getpid()) + "-" +
                     std::to_string(counter.fetch_add(1));

@@ -64,7 +64,9 @@ std::string resolve_links(const std::string& path);
 int lock_exclusive(const std::string& file);
 
 // Creates a new temporary file beside target, for writing. mode is its permission bits
-// (umask applies). The descriptor, or -1 with errno set; temp_path receives its name.
+// (umask applies). The descriptor, or -1 with errno set; temp_path receives its name. The
+// caller holds target's lock: temporary files of target that a killed writer left are removed
+// first.
 int create_temp(const std::string& target, mode_t mode, std::string& temp_path);
 
 // Writes data to the open temporary file, flushes it, gives it the old file's mode and owner
