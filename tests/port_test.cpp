@@ -429,14 +429,6 @@ TEST_F(PortGet, SerialTextsAreCutToTheirCharacterLimits) {
     EXPECT_STREQ(b.port, "COMPOR");
 }
 
-TEST_F(PortGet, ModemDialWrittenByTheLegacyLibraryIsRead) {
-    write_config("[Old]\nPORT=COM1\nTYPE=KWT_SERIAL\nMODEM_DIAL=ATDT 555\nSTOPBITS=1\n");
-    PortRecord out = filled();
-    ASSERT_EQ(QDL_Get_Record(RECORD_PORT, "Old", &out), QDL_OK);
-    EXPECT_STREQ(out.modem_dial, "ATDT 555");
-    EXPECT_EQ(out.stopbits, 1);
-}
-
 TEST_F(PortGet, UnexpectedTextsReadAsUnsetOrAsNumbers) {
     write_config(
         "[Junk]\nTYPE=KWT_SERIAL\nPARITY=odd\nMULTISESS=yes\nSTOPBITS=abc\nBAUDRATE=\n"

@@ -110,11 +110,12 @@ int global_add(GlobalParameters* record, const char* path) {
 
 int global_get(GlobalParameters* record, const char* path) {
     if (!record_exists(kSection, RECORD_GLOBAL, 0)) return QDL_ERR_NOT_FOUND;
-    const char* section = read_key_names(path, kSection).present() ? kSection : kOldSection;
+    const bool current = read_key_names(path, kSection).present();
+    const char* section = current ? kSection : kOldSection;
     store32(record, kConnect, read_u32(path, section, "CONNECT_TIMEOUT"));
     store32(record, kRequest, read_u32(path, section, "REQUEST_TIMEOUT"));
     record->password[0] = '\0';
-    if (section == kOldSection) return QDL_OK;
+    if (!current) return QDL_OK;  // the older form has no password
     const Value stored = read_value(path, kSection, "PASSWORD");
     if (stored.present()) unscramble(stored.c_str(), record->password);  // at most 65 bytes
     return QDL_OK;
