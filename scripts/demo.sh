@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
-# Builds the library and runs the example program in a fresh demonstration prefix.
+# Builds the library and qdlcfg, then runs qdlcfg in a fresh demonstration prefix: imports the
+# demonstration configuration (examples/demo.json), lists it and shows one record of each kind.
 set -euo pipefail
+# BUILD_DIR chooses the build directory (default: build).
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"${JOBS:-2}" --target port_demo
-prefix=$(pwd)/build/demo-prefix
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"${JOBS:-2}" --target qdlcfg
+prefix=$(cd "$build" && pwd)/demo-prefix
 rm -rf "$prefix"
-TSKQDL32_PREFIX="$prefix" build/examples/port_demo
+export TSKQDL32_PREFIX="$prefix"
+qdlcfg=$build/tools/qdlcfg/qdlcfg
+
+step() { printf '\n$ qdlcfg %s\n' "$*"; "$qdlcfg" "$@"; }
+step where
+step import examples/demo.json
+step list
+step show port LineA
+step show device Gateway2
+step show modem DialNorth
+step show global
+printf '\nThe file itself: %s\n' "$prefix/windows/tsk_cfg.ini"

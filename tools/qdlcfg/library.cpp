@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <set>
+#include <map>
 
 #include "location.hpp"
 #include "status.hpp"
@@ -147,26 +147,35 @@ std::vector<std::string> query(const ListFilter* first, const ListFilter* second
     }
 }
 
-std::set<std::string> as_set(const std::vector<std::string>& names) {
-    return {names.begin(), names.end()};
+std::string fold(const std::string& name) {
+    std::string out = name;
+    for (char& c : out) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return out;
 }
 
-// The group key joined with each extra filter; the result matches the key and every extra.
-std::set<std::string> with_extras(const Filter& key, const std::vector<Filter>& extra) {
+// Names by their case-folded form: sections match without regard to case, and the spelling
+// kept is that of the first occurrence in the file (the listing reports the last one first).
+using NameMap = std::map<std::string, std::string>;
+
+NameMap by_folded(const std::vector<std::string>& names) {
+    NameMap map;
+    for (const std::string& n : names) map[fold(n)] = n;
+    return map;
+}
+
+// The sections holding the group key and every extra filter.
+NameMap with_extras(const Filter& key, const std::vector<Filter>& extra) {
     const ListFilter k = make_filter(key);
-    if (extra.empty()) return as_set(query(&k, nullptr));
-    std::set<std::string> result;
+    if (extra.empty()) return by_folded(query(&k, nullptr));
+    NameMap result;
     for (std::size_t i = 0; i < extra.size(); ++i) {
         const ListFilter e = make_filter(extra[i]);
-        std::set<std::string> names = as_set(query(&k, &e));
+        NameMap names = by_folded(query(&k, &e));
         if (i == 0) {
             result = std::move(names);
             continue;
         }
-        std::set<std::string> both;
-        std::set_intersection(result.begin(), result.end(), names.begin(), names.end(),
-                              std::inserter(both, both.begin()));
-        result = std::move(both);
+        std::erase_if(result, [&](const auto& entry) { return !names.contains(entry.first); });
     }
     return result;
 }
@@ -191,9 +200,12 @@ std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra)
     case Kind::Device: keys = {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}; break;
     case Kind::Global: return {};
     }
-    std::set<std::string> names;
+    NameMap names;
     for (const std::string& key : keys) names.merge(with_extras(Filter{key, ""}, extra));
-    return {names.begin(), names.end()};
+    std::vector<std::string> out;
+    for (const auto& entry : names) out.push_back(entry.second);
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 bool same_section(const std::string& a, const std::string& b) {

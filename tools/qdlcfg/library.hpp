@@ -35,7 +35,8 @@ struct Filter {
 std::vector<std::string> list_sections(const std::vector<Filter>& filters);
 
 // The names of one group (ports: TYPE, modems: MODEM_DIAL, devices: any of KWT_ID, IP_ADDR,
-// DEST_ADDR, BXLN_BUSADR), narrowed by at most two more filters; sorted, each name once.
+// DEST_ADDR, BXLN_BUSADR), narrowed by at most two more filters; sorted, each name once
+// (names that differ only in ASCII case are one section: the file's first spelling is kept).
 std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra = {});
 
 // ASCII letters compare without case, as section names do in the profile functions.
