@@ -64,6 +64,11 @@ std::uint32_t read_u32(const char* path, const char* section, const char* key);
 std::uint32_t parse_long(const char* text);
 
 bool write_key(const char* path, const char* section, const char* key, const char* value);
+
+// Writes one key and gives its status: QDL_OK; QDL_ERR_BAD_VALUE when the section name or the
+// value holds a line break (written raw it would end the line and add other keys or sections
+// to the file, which no read could give back); QDL_ERR_FILE when the write fails.
+int put_key(const char* path, const char* section, const char* key, const char* value);
 bool delete_key(const char* path, const char* section, const char* key);
 bool delete_section(const char* path, const char* section);
 

@@ -47,6 +47,15 @@ bool write_key(const char* path, const char* section, const char* key, const cha
     return platform::profile_write_string(section, key, value, path);
 }
 
+namespace {
+bool has_line_break(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+}  // namespace
+
+int put_key(const char* path, const char* section, const char* key, const char* value) {
+    if (has_line_break(section) || has_line_break(value)) return QDL_ERR_BAD_VALUE;
+    return write_key(path, section, key, value) ? QDL_OK : QDL_ERR_FILE;
+}
+
 bool delete_key(const char* path, const char* section, const char* key) {
     return platform::profile_write_string(section, key, nullptr, path);
 }

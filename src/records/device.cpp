@@ -44,7 +44,7 @@ constexpr int kGetProbeOrder[] = {ADDRESS_KWT_ID, ADDRESS_TCPIP_ETH, ADDRESS_TCP
                                   ADDRESS_VME, ADDRESS_BXLN_BUS};
 
 int put(const char* path, const char* section, const char* key, const char* value) {
-    return write_key(path, section, key, value) ? QDL_OK : QDL_ERR_FILE;
+    return put_key(path, section, key, value);
 }
 
 bool dest_addr_unset(const DeviceRecord& r) {

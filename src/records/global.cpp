@@ -81,8 +81,7 @@ int add_timeout(GlobalParameters* record, std::size_t offset, const char* key,
     if (value == kUnset32) return QDL_OK;
     const std::uint32_t limited = clamp_timeout(value);
     store32(record, offset, limited);
-    return write_key(path, kSection, key, format_unsigned(limited).c_str()) ? QDL_OK
-                                                                            : QDL_ERR_FILE;
+    return put_key(path, kSection, key, format_unsigned(limited).c_str());
 }
 
 }  // namespace
@@ -105,7 +104,7 @@ int global_add(GlobalParameters* record, const char* path) {
         return s;
     }
     if (!has_password) return QDL_OK;
-    return write_key(path, kSection, "PASSWORD", scrambled.data()) ? QDL_OK : QDL_ERR_FILE;
+    return put_key(path, kSection, "PASSWORD", scrambled.data());
 }
 
 int global_get(GlobalParameters* record, const char* path) {

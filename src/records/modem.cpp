@@ -54,16 +54,15 @@ int modem_add(ModemRecord* record, const char* path) {
     for (const TextField& t : kTexts) {
         char* field = text_at(record, t.offset);
         field[kTextBytes] = '\0';
-        if (!write_key(path, section, t.key, field)) return QDL_ERR_FILE;
+        if (const int s = put_key(path, section, t.key, field); s != QDL_OK) return s;
     }
     const char* usedcanda = record->modem_usedcanda == 1 ? kYes : kNo;
-    if (!write_key(path, section, "MODEM_USEDCANDA", usedcanda)) return QDL_ERR_FILE;
-    if (record->modem_deviceid == kUnset16) return QDL_OK;
-    if (!write_key(path, section, "MODEM_DEVICEID",
-                   format_unsigned(record->modem_deviceid).c_str())) {
-        return QDL_ERR_FILE;
+    if (const int s = put_key(path, section, "MODEM_USEDCANDA", usedcanda); s != QDL_OK) {
+        return s;
     }
-    return QDL_OK;
+    if (record->modem_deviceid == kUnset16) return QDL_OK;
+    return put_key(path, section, "MODEM_DEVICEID",
+                   format_unsigned(record->modem_deviceid).c_str());
 }
 
 int modem_get(const char* name, ModemRecord* record, const char* path) {
@@ -95,7 +94,7 @@ int modem_delete(const char* name, const char* path) {
 int modem_add_extension(ModemRecordEx* record, const char* path) {
     // One character: the leading digit of the decimal form (12 is stored as "1").
     const char digit[2] = {format_unsigned(record->modem_break).text[0], '\0'};
-    return write_key(path, record->base.name, "MODEM_BREAK", digit) ? QDL_OK : QDL_ERR_FILE;
+    return put_key(path, record->base.name, "MODEM_BREAK", digit);
 }
 
 int modem_get_break(const char* name, ModemRecordEx* record, const char* path) {

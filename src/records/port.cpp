@@ -59,7 +59,7 @@ constexpr const char* kTimerKeys[] = {"MODEM_TURN", "KWT_T1",   "KWT_T2", "KWT_T
 constexpr const char* kParityWords[] = {nullptr, "ODD", "EVEN", "NONE"};
 
 int put(const char* path, const char* section, const char* key, const char* value) {
-    return write_key(path, section, key, value) ? QDL_OK : QDL_ERR_FILE;
+    return put_key(path, section, key, value);
 }
 
 int put_number(const char* path, const char* section, const char* key, std::uint32_t value) {
