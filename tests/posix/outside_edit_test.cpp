@@ -1,0 +1,199 @@
+// outside_edit_test.cpp - another program changes the file between two calls; the next call
+// sees the change, and the next write keeps it.
+//
+// The edits are the hardest to notice: in place, at the same size, with the old modification
+// time put back (so only the change time, or the inode for a replacement, tells), made by a
+// child process right after the library's own read or write, often within the same clock tick.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "posix/safety_support.h"
+#include "support/test_env.h"
+#include "tskqdl32.h"
+
+namespace {
+
+class OutsideEdit : public ::testing::Test {
+protected:
+    qdltest::Machine machine;
+    std::string dir = machine.scratch_dir() + "/cfg";
+    std::string path = dir + "/tsk_cfg.ini";
+
+    void SetUp() override {
+        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+        machine.set_registry_path(path);
+    }
+
+    // Lets the file age past the moment of its last change, so that the library may trust its
+    // copy from the next read on: the edit that follows must still be seen.
+    static void let_file_age() { usleep(30'000); }
+
+    static PortRecord port(const std::string& name, std::uint16_t baudrate) {
+        PortRecord p = safety::serial_port(name);
+        p.baudrate = baudrate;
+        return p;
+    }
+
+    std::uint16_t baudrate_of(const char* name) {
+        PortRecord p;
+        std::memset(&p, 0xCC, sizeof p);
+        EXPECT_EQ(QDL_Get_Record(RECORD_PORT, name, &p), QDL_OK) << name;
+        return p.baudrate;
+    }
+
+    // Another process replaces `from` by `to` (same length) in place and puts the old access
+    // and modification times back. The file keeps its inode, size and modification time.
+    void edit_in_place(const std::string& from, const std::string& to) {
+        ASSERT_EQ(from.size(), to.size());
+        struct stat before {};
+        ASSERT_EQ(stat(path.c_str(), &before), 0);
+        const int code = safety::in_child([&] {
+            const std::string text = qdltest::read_file(path);
+            const std::size_t at = text.find(from);
+            if (at == std::string::npos) return 1;
+            const int fd = open(path.c_str(), O_WRONLY);
+            if (fd < 0 || pwrite(fd, to.data(), to.size(), static_cast<off_t>(at)) !=
+                              static_cast<ssize_t>(to.size())) {
+                return 2;
+            }
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            const int r = futimens(fd, times);
+            close(fd);
+            return r == 0 ? 0 : 3;
+        });
+        ASSERT_EQ(code, 0) << "editing " << from << " to " << to;
+        struct stat after {};
+        ASSERT_EQ(stat(path.c_str(), &after), 0);
+        ASSERT_EQ(after.st_ino, before.st_ino);
+        ASSERT_EQ(after.st_size, before.st_size);
+        ASSERT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+        ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    }
+
+    // Another process writes new text to a file of its own and renames it over the file, with
+    // the old modification time.
+    void replace_outside(const std::string& text) {
+        struct stat before {};
+        ASSERT_EQ(stat(path.c_str(), &before), 0);
+        const int code = safety::in_child([&] {
+            const std::string temp = dir + "/editor.tmp";
+            qdltest::write_file(temp, text);
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            if (utimensat(AT_FDCWD, temp.c_str(), times, 0) != 0) return 1;
+            return rename(temp.c_str(), path.c_str()) == 0 ? 0 : 2;
+        });
+        ASSERT_EQ(code, 0);
+    }
+};
+
+// Reads right after the library's own write or read, then an edit that keeps size and
+// modification time: every read after an edit must see it.
+TEST_F(OutsideEdit, SameSizeEditKeepingTheModificationTimeIsSeenByTheNextCall) {
+    const std::uint16_t rates[] = {9600, 4800, 2400, 1200};
+    PortRecord p = port("Line1", rates[0]);
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &p), QDL_OK);
+    std::mt19937 rng(safety::seed());
+    std::uint16_t current = rates[0];
+    for (int i = 0; i < safety::scaled(200, 60); ++i) {
+        switch (rng() % 3) {
+        case 0: {  // the library's own write just before the edit, in the same tick
+            GlobalParameters g{};
+            g.connect_timeout = 1000 + i;
+            g.request_timeout = 1000;
+            ASSERT_EQ(QDL_Add_Record(RECORD_GLOBAL, &g), QDL_OK);
+            break;
+        }
+        case 1:  // a read caches the file just before the edit
+            ASSERT_EQ(baudrate_of("Line1"), current) << "iteration " << i;
+            break;
+        default:  // the file has not been touched for a while
+            let_file_age();
+            ASSERT_EQ(baudrate_of("Line1"), current) << "iteration " << i;
+            break;
+        }
+        const std::uint16_t next = rates[(i + 1) % 4];
+        ASSERT_NO_FATAL_FAILURE(edit_in_place("BAUDRATE=" + std::to_string(current),
+                                              "BAUDRATE=" + std::to_string(next)));
+        ASSERT_EQ(baudrate_of("Line1"), next) << "iteration " << i << ": a stale copy was read";
+        current = next;
+    }
+}
+
+TEST_F(OutsideEdit, NextWriteKeepsTheOutsideEdit) {
+    PortRecord p = port("Line1", 9600);
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &p), QDL_OK);
+    let_file_age();
+    ASSERT_EQ(baudrate_of("Line1"), 9600);
+    ASSERT_NO_FATAL_FAILURE(edit_in_place("BAUDRATE=9600", "BAUDRATE=4800"));
+
+    PortRecord q = port("Line2", 1200);
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &q), QDL_OK);
+    const auto sections = safety::sections_of(qdltest::read_file(path));
+    ASSERT_EQ(sections.count("Line1"), 1u);
+    ASSERT_EQ(sections.count("Line2"), 1u);
+    bool edited = false;
+    for (const auto& [key, value] : sections.at("Line1")) {
+        if (key == "BAUDRATE") edited = value == "4800";
+    }
+    EXPECT_TRUE(edited) << qdltest::read_file(path);
+    EXPECT_EQ(baudrate_of("Line1"), 4800);
+}
+
+// A section renamed outside: the old name is gone for reads, lists and the next write.
+TEST_F(OutsideEdit, RenamedSectionIsSeenByReadsListsAndTheNextWrite) {
+    PortRecord p = port("Line1", 9600);
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &p), QDL_OK);
+    let_file_age();
+    PortRecord probe;
+    ASSERT_EQ(QDL_Get_Record(RECORD_PORT, "Line1", &probe), QDL_OK);
+    ASSERT_NO_FATAL_FAILURE(edit_in_place("[Line1]", "[Lane1]"));
+
+    EXPECT_EQ(QDL_Get_Record(RECORD_PORT, "Line1", &probe), QDL_ERR_NOT_FOUND);
+    EXPECT_EQ(QDL_Get_Record(RECORD_PORT, "Lane1", &probe), QDL_OK);
+    EXPECT_EQ(safety::listed("TYPE"), std::vector<std::string>{"Lane1"});
+    PortRecord q = port("Line1", 2400);  // the old name is free again
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &q), QDL_OK);
+    const auto sections = safety::sections_of(qdltest::read_file(path));
+    EXPECT_EQ(sections.count("Lane1"), 1u);
+    EXPECT_EQ(sections.count("Line1"), 1u);
+    EXPECT_EQ(baudrate_of("Line1"), 2400);
+}
+
+// A new file renamed over the old one, with the same size and modification time.
+TEST_F(OutsideEdit, ReplacementWithSameSizeAndTimeIsSeen) {
+    PortRecord p = port("Line1", 9600);
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &p), QDL_OK);
+    ASSERT_EQ(baudrate_of("Line1"), 9600);
+    std::string text = qdltest::read_file(path);
+    text.replace(text.find("BAUDRATE=9600"), 13, "BAUDRATE=1200");
+    ASSERT_NO_FATAL_FAILURE(replace_outside(text));
+    EXPECT_EQ(baudrate_of("Line1"), 1200);
+}
+
+// A file deleted outside reads as missing, and the next write does not bring back what the
+// library had read before.
+TEST_F(OutsideEdit, DeletedFileReadsAsMissingAndIsNotResurrected) {
+    PortRecord p = port("Line1", 9600);
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &p), QDL_OK);
+    ASSERT_EQ(baudrate_of("Line1"), 9600);
+    ASSERT_EQ(safety::in_child([&] { return unlink(path.c_str()); }), 0);
+
+    PortRecord probe;
+    EXPECT_EQ(QDL_Get_Record(RECORD_PORT, "Line1", &probe), QDL_ERR_NOT_FOUND);
+    int result = 0;
+    safety::listed("TYPE", &result);
+    EXPECT_EQ(result, QDL_ERR_FILE);
+    PortRecord q = port("Line2", 1200);
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &q), QDL_OK);
+    const auto sections = safety::sections_of(qdltest::read_file(path));
+    EXPECT_EQ(sections.count("Line1"), 0u) << qdltest::read_file(path);
+    EXPECT_EQ(sections.count("Line2"), 1u);
+}
+
+}  // namespace
