@@ -5,10 +5,11 @@
 //   BM_GetListTwoFilters  the same with a second filter (PORT=COM3) that a quarter satisfy
 //   BM_ScanText           the scanner alone over the same bytes in memory
 //
-// The file is written as the profile store writes it ("KEY=value" lines under "[name]") into a
-// temporary machine prefix, which is removed at the end.
+// The file is written as the profile functions write it ("KEY=value" lines under "[name]"),
+// as the default file tsk_cfg.ini of the Windows directory.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,31 +34,53 @@ std::string serial_ports() {
         text += "[SerialPort" + std::to_string(i) + "]\n";
         text += "PORT=COM" + std::to_string(i % 4 + 1) + "\n";
         text += "TYPE=KWT_SERIAL\nSTOPBITS=1\nPARITY=EVEN\nBAUDRATE=9600\nMODEM_TURN=200\n";
-        for (const char* timer : kTimers) text += std::string(timer) + "=" + std::to_string(100 + i % 50) + "\n";
+        for (const char* timer : kTimers) {
+            text += std::string(timer) + "=" + std::to_string(100 + i % 50) + "\n";
+        }
         text += "MULTISESS=NO\nCONNECT_TIMEOUT=3000\nREQUEST_TIMEOUT=5000\n";
     }
     return text;
 }
 
-// A machine prefix of its own, holding the file as tsk_cfg.ini in its Windows directory.
+// The file as tsk_cfg.ini in the Windows directory. On Linux that directory lies in a machine
+// prefix of the benchmark's own, removed at the end; on Windows it is the real one, whose
+// earlier tsk_cfg.ini (if any) is put back at the end.
 class Machine {
 public:
     Machine() {
+#if defined(_WIN32)
+        file_ = qdl::platform::locate_file("tsk_cfg.ini");
+        std::error_code ec;
+        had_file_ = fs::exists(file_, ec);
+        if (had_file_) fs::copy_file(file_, file_ + ".listing-bench", ec);
+#else
         prefix_ = fs::temp_directory_path() / ("qdl-bench-" + std::to_string(std::rand()));
         fs::create_directories(prefix_ / "windows");
         setenv("TSKQDL32_PREFIX", prefix_.c_str(), 1);
+        file_ = qdl::platform::locate_file("tsk_cfg.ini");
+#endif
         text_ = serial_ports();
-        std::ofstream(qdl::platform::locate_file("tsk_cfg.ini"), std::ios::binary) << text_;
+        std::ofstream(file_, std::ios::binary) << text_;
     }
     ~Machine() {
         std::error_code ec;
+#if defined(_WIN32)
+        fs::remove(file_, ec);
+        if (had_file_) fs::rename(file_ + ".listing-bench", file_, ec);
+#else
         fs::remove_all(prefix_, ec);
+#endif
     }
     const std::string& text() const { return text_; }
 
 private:
-    fs::path prefix_;
+    std::string file_;
     std::string text_;
+#if defined(_WIN32)
+    bool had_file_ = false;
+#else
+    fs::path prefix_;
+#endif
 };
 
 Machine& machine() {
