@@ -92,6 +92,7 @@ struct Item {
 struct Plan {
     std::vector<Item> items;  // devices, then ports, modems, global: the order of adding
     std::vector<std::string> problems;
+    std::vector<std::pair<Kind, std::string>> names;  // every named record, valid or not
 };
 
 std::string load_document(const std::string& file) {
@@ -121,16 +122,16 @@ void check_header(const Json& doc, std::vector<std::string>& problems) {
     }
 }
 
-void check_duplicate(const std::vector<Item>& items, const Item& item, const std::string& where,
-                     std::vector<std::string>& problems) {
-    for (const Item& other : items) {
-        if (other.record.kind() == item.record.kind() &&
-            same_section(other.record.name(), item.record.name())) {
-            problems.push_back(where + ": " + std::string(kind_word(item.record.kind())) + " " +
-                               item.record.name() + " appears twice");
+void check_duplicate(Plan& plan, Kind kind, const std::string& name, const std::string& where) {
+    if (name.empty()) return;
+    for (const auto& [k, n] : plan.names) {
+        if (k == kind && same_section(n, name)) {
+            plan.problems.push_back(where + ": " + std::string(kind_word(kind)) + " " + name +
+                                    " appears twice");
             return;
         }
     }
+    plan.names.emplace_back(kind, name);
 }
 
 void validate_group(const Json& doc, Kind kind, Plan& plan) {
@@ -144,18 +145,23 @@ void validate_group(const Json& doc, Kind kind, Plan& plan) {
     for (std::size_t i = 0; i < array.size(); ++i) {
         const std::string where = group + "[" + std::to_string(i) + "]";
         Item item{Record(kind)};
-        auto problems = record_from_json(array[i], where, item.record);
-        if (problems.empty()) check_duplicate(plan.items, item, where, problems);
+        const auto problems = record_from_json(array[i], where, item.record);
         plan.problems.insert(plan.problems.end(), problems.begin(), problems.end());
+        check_duplicate(plan, kind, item.record.name(), where);
         if (problems.empty()) plan.items.push_back(std::move(item));
     }
 }
 
 Plan validate(const std::string& text) {
     Plan plan;
-    const Json doc = Json::parse(text, nullptr, false);
-    if (doc.is_discarded()) return {{}, {"not a JSON document"}};
-    if (!doc.is_object()) return {{}, {"the document must be a JSON object"}};
+    Json doc;
+    try {
+        doc = Json::parse(text);
+    } catch (const Json::parse_error& e) {
+        const std::string what = e.what();
+        return {{}, {"not a JSON document: " + what.substr(what.find(']') + 2)}, {}};
+    }
+    if (!doc.is_object()) return {{}, {"the document must be a JSON object"}, {}};
     check_header(doc, plan.problems);
     for (Kind kind : {Kind::Device, Kind::Port, Kind::Modem}) validate_group(doc, kind, plan);
     if (doc.contains("global") && !doc["global"].is_null()) {
@@ -168,15 +174,15 @@ Plan validate(const std::string& text) {
 }
 
 [[noreturn]] void reject(const std::vector<std::string>& problems) {
+    if (problems.size() == 1) {
+        throw Failure(kExitInvalid, problems.front() + " (nothing was written)");
+    }
     constexpr std::size_t kShown = 50;
     for (std::size_t i = 0; i < problems.size() && i < kShown; ++i) {
         write_stderr_line("import: " + problems[i]);
     }
-    if (problems.size() > kShown) {
-        write_stderr_line("import: ... and " + std::to_string(problems.size() - kShown) +
-                          " more problems");
-    }
-    throw Failure(kExitInvalid, "the document is invalid; nothing was written");
+    throw Failure(kExitInvalid, std::to_string(problems.size()) +
+                                    " problems in the document (nothing was written)");
 }
 
 // ---- import: adding ------------------------------------------------------------------------

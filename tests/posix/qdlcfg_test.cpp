@@ -1,0 +1,544 @@
+// qdlcfg_test.cpp - qdlcfg end to end, as a user runs it: each test spawns the built tool in a
+// fresh machine (TSKQDL32_PREFIX) and checks its exit code, stdout, stderr and the file.
+//
+//   Info          version, where (default name, registry value, bare and full paths)
+//   Records       add / show / list / delete of every kind, the INI keys they write
+//   Failures      each exit code with one stderr line and nothing on stdout
+//   Password      never in output, never taken as an argument
+//   Transfer      export -> import -> export is the same document; validation writes nothing
+//   Check         each problem of a hand-written bad file
+//   Pipe          a closed stdout ends the tool quietly
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/test_env.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class Qdlcfg : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef QDLCFG_PATH
+        GTEST_SKIP() << "qdlcfg is not built (QDL_BUILD_TOOLS=OFF)";
+#endif
+    }
+
+    // Runs qdlcfg with `args`, `input` on stdin; the machine's prefix is in the environment.
+    Result run(const std::vector<std::string>& args, const std::string& input = "") {
+        const std::string dir = machine.scratch_dir();
+        qdltest::write_file(dir + "/stdin", input);
+        std::vector<std::string> argv_text{QDLCFG_BINARY};
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argv_text) argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, (dir + "/stdin").c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, (dir + "/stdout").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir + "/stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = 0;
+        Result r;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        r.out = qdltest::read_file(dir + "/stdout");
+        r.err = qdltest::read_file(dir + "/stderr");
+        return r;
+    }
+
+    // Runs and expects success; returns stdout.
+    std::string ok(const std::vector<std::string>& args, const std::string& input = "") {
+        const Result r = run(args, input);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        return r.out;
+    }
+
+    Json ok_json(std::vector<std::string> args, const std::string& input = "") {
+        args.push_back("--json");
+        const std::string out = ok(args, input);
+        return Json::parse(out);  // throws, failing the test, when it is not JSON
+    }
+
+    // Expects failure with `code`: nothing on stdout, exactly one line on stderr.
+    std::string fails(int code, const std::vector<std::string>& args,
+                      const std::string& input = "") {
+        const Result r = run(args, input);
+        EXPECT_EQ(r.code, code) << r.out << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("qdlcfg: ", 0), 0u) << r.err;
+        return r.err;
+    }
+
+    std::string ini() const { return qdltest::read_file(machine.default_file()); }
+
+    static std::string demo_path() {
+        return (fs::path(__FILE__).parent_path() / "../../examples/demo.json").string();
+    }
+
+    qdltest::Machine machine;
+#ifdef QDLCFG_PATH
+    static constexpr const char* QDLCFG_BINARY = QDLCFG_PATH;
+#else
+    static constexpr const char* QDLCFG_BINARY = "qdlcfg";
+#endif
+};
+
+// ---- Info ----------------------------------------------------------------------------------
+
+TEST_F(Qdlcfg, VersionNamesTheLibrary) {
+    const Json j = ok_json({"version"});
+    EXPECT_EQ(j["library"], "QDL Version 3.00 (44a1)");
+    EXPECT_FALSE(j["tool"].get<std::string>().empty());
+    EXPECT_NE(ok({"version"}).find("QDL Version 3.00 (44a1)"), std::string::npos);
+}
+
+TEST_F(Qdlcfg, WhereFollowsTheRegistryValue) {
+    Json j = ok_json({"where"});
+    EXPECT_EQ(j["file"], machine.windows_dir() + "/tsk_cfg.ini");
+    EXPECT_EQ(j["source"], "default");
+    EXPECT_EQ(j["prefix_source"], "TSKQDL32_PREFIX");
+    EXPECT_FALSE(j["exists"].get<bool>());
+
+    machine.set_registry_path("plant.ini");  // a bare name lies in the Windows directory
+    j = ok_json({"where"});
+    EXPECT_EQ(j["file"], machine.windows_dir() + "/plant.ini");
+    EXPECT_EQ(j["source"], "registry");
+
+    const std::string full = machine.scratch_dir() + "/etc/field.ini";
+    machine.set_registry_path(full);
+    j = ok_json({"where"});
+    EXPECT_EQ(j["file"], full);
+    // The tool and the library agree: an add through the tool lands in that file.
+    fs::create_directories(machine.scratch_dir() + "/etc");
+    ok({"add", "port", "Net1", "--type", "tcpip-eth"});
+    EXPECT_NE(qdltest::read_file(full).find("[Net1]"), std::string::npos);
+    EXPECT_TRUE(ok_json({"where"})["exists"].get<bool>());
+
+    machine.set_registry_path(std::string(260, 'x'));  // does not fit the library's 260 bytes
+    j = ok_json({"where"});
+    EXPECT_EQ(j["source"], "default");
+    EXPECT_EQ(j["file"], machine.windows_dir() + "/tsk_cfg.ini");
+}
+
+// ---- Records -------------------------------------------------------------------------------
+
+TEST_F(Qdlcfg, SerialPortFieldsReachTheFileAndShowBack) {
+    ok({"add", "port", "LineA", "--type", "kwt-serial", "--port", "COM2", "--baudrate", "9600",
+        "--parity", "even", "--stopbits", "1", "--connect-timeout", "5000", "--kwt-t3pp", "120",
+        "--multisess", "no", "--modem-record", "Dial1"});
+    const std::string file = ini();
+    for (const char* line : {"TYPE=KWT_SERIAL", "PORT=COM2", "BAUDRATE=9600", "PARITY=EVEN",
+                             "STOPBITS=1", "CONNECT_TIMEOUT=5000", "KWT_T3PP=120",
+                             "MULTISESS=NO", "MODEM_RECORDNAME=Dial1"}) {
+        EXPECT_NE(file.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(file.find("REQUEST_TIMEOUT"), std::string::npos);  // unset fields are not written
+
+    const Json j = ok_json({"show", "port", "LineA"});
+    EXPECT_EQ(j["type"], "kwt-serial");
+    EXPECT_EQ(j["parity"], "even");
+    EXPECT_EQ(j["baudrate"], 9600);
+    EXPECT_EQ(j["kwt_t3pp"], 120);
+    EXPECT_TRUE(j["request_timeout"].is_null());
+    EXPECT_EQ(j["modem_recordname"], "Dial1");
+    EXPECT_FALSE(j.contains("bxln_channel"));  // fields of other port types are not shown
+
+    const std::string table = ok({"show", "port", "LineA"});
+    EXPECT_NE(table.find("REQUEST_TIMEOUT   unset"), std::string::npos) << table;
+}
+
+TEST_F(Qdlcfg, BusPortHexadecimalFieldsAreLittleEndianValues) {
+    ok({"add", "port", "Bus0", "--type", "bxln-bus", "--bxln-control", "ABCD", "--bxln-port",
+        "0x300", "--bxln-addr", "1020304", "--bxln-pn", "BX-4410"});
+    const std::string file = ini();
+    EXPECT_NE(file.find("BXLN_CONTROL=ABCD"), std::string::npos);
+    EXPECT_NE(file.find("BXLN_PORT=0300"), std::string::npos);
+    EXPECT_NE(file.find("BXLN_ADDR=01020304"), std::string::npos);
+    const Json j = ok_json({"show", "port", "Bus0"});
+    EXPECT_EQ(j["bxln_control"], "ABCD");
+    EXPECT_EQ(j["bxln_addr"], "01020304");
+    EXPECT_FALSE(j.contains("connect_timeout"));
+}
+
+TEST_F(Qdlcfg, DeviceAddressKindFollowsTheOptionsGiven) {
+    // One address: only its key, so more addresses can follow by further adds.
+    ok({"add", "device", "Pump7", "--ip", "10.0.0.7"});
+    ok({"add", "device", "Pump7", "--kwt-id", "P7"});
+    fails(1, {"add", "device", "Pump7", "--ip", "10.0.0.8"});
+    // Several addresses, or a default port / model: all at once, into a new section.
+    ok({"add", "device", "Rec3", "--dest", "C40000", "--bxln", "19", "--model", "VR-3"});
+    const std::string file = ini();
+    EXPECT_NE(file.find("DEST_ADDR=00C40000"), std::string::npos);
+    EXPECT_NE(file.find("BXLN_BUSADR=19"), std::string::npos);
+    EXPECT_NE(file.find("DEVICE_MODEL=VR-3"), std::string::npos);
+    const Json j = ok_json({"show", "device", "Pump7"});
+    EXPECT_EQ(j["ip_addr"], "10.0.0.7");
+    EXPECT_EQ(j["kwt_id"], "P7");
+    EXPECT_TRUE(j["dest_addr"].is_null());
+
+    // A device without an address would be invisible to `list`: refused before the library.
+    fails(2, {"add", "device", "Ghost", "--model", "X"});
+}
+
+TEST_F(Qdlcfg, ModemRecordWithBreakFlag) {
+    ok({"add", "modem", "Dial1", "--dial", "ATDT", "--location", "Head office", "--usedcanda",
+        "yes", "--deviceid", "3", "--break", "off"});
+    Json j = ok_json({"show", "modem", "Dial1"});
+    EXPECT_EQ(j["modem_dial"], "ATDT");
+    EXPECT_EQ(j["modem_location"], "Head office");
+    EXPECT_EQ(j["modem_usedcanda"], "yes");
+    EXPECT_EQ(j["modem_deviceid"], 3);
+    EXPECT_EQ(j["modem_break"], "off");
+    ok({"add", "modem", "Dial2", "--dial", "ATDP"});  // no --break: the flag reads as on
+    j = ok_json({"show", "modem", "Dial2"});
+    EXPECT_EQ(j["modem_break"], "on");
+    EXPECT_EQ(j["modem_usedcanda"], "no");
+}
+
+TEST_F(Qdlcfg, ListGroupsAndKeyFilters) {
+    ok({"add", "port", "LineA", "--type", "kwt-serial", "--baudrate", "9600"});
+    ok({"add", "port", "LineB", "--type", "kwt-serial", "--baudrate", "19200"});
+    ok({"add", "port", "Net", "--type", "tcpip-eth"});
+    ok({"add", "device", "Meter", "--kwt-id", "M1"});
+    ok({"add", "device", "Valve", "--bxln", "4"});
+    ok({"add", "modem", "Dial", "--dial", "ATDT"});
+
+    Json j = ok_json({"list"});
+    EXPECT_EQ(j["ports"], Json::parse(R"(["LineA","LineB","Net"])"));
+    EXPECT_EQ(j["devices"], Json::parse(R"(["Meter","Valve"])"));
+    EXPECT_EQ(j["modems"], Json::parse(R"(["Dial"])"));
+
+    j = ok_json({"list", "ports", "--key", "TYPE=KWT_SERIAL"});
+    EXPECT_EQ(j, Json::parse(R"({"ports":["LineA","LineB"]})"));
+    j = ok_json({"list", "ports", "--key", "TYPE=KWT_SERIAL", "--key", "BAUDRATE=19200"});
+    EXPECT_EQ(j, Json::parse(R"({"ports":["LineB"]})"));
+    j = ok_json({"list", "devices", "--key", "BXLN_BUSADR"});
+    EXPECT_EQ(j, Json::parse(R"({"devices":["Valve"]})"));
+
+    const std::string table = ok({"list", "modems"});
+    EXPECT_EQ(table, "KIND   NAME\nmodem  Dial\n");
+    fails(2, {"list", "--key", "A", "--key", "B", "--key", "C"});
+    EXPECT_NE(fails(2, {"list", "--key", "=x"}).find("QDL_ERR_EMPTY_FILTER"), std::string::npos);
+}
+
+TEST_F(Qdlcfg, ListOnAMissingFileIsEmpty) {
+    const Json j = ok_json({"list"});
+    EXPECT_TRUE(j["ports"].empty());
+    EXPECT_TRUE(j["devices"].empty());
+    EXPECT_TRUE(j["modems"].empty());
+}
+
+TEST_F(Qdlcfg, DeleteKeepsRecordsThatShareTheSection) {
+    ok({"add", "device", "Site", "--kwt-id", "S1"});
+    ok({"add", "port", "Site", "--type", "vme"});
+    const std::string err = fails(1, {"delete", "port", "Site"});
+    EXPECT_NE(err.find("device"), std::string::npos) << err;
+    EXPECT_NE(ini().find("KWT_ID=S1"), std::string::npos);  // nothing was deleted
+
+    ok({"add", "device", "Site", "--ip", "10.1.1.1"});
+    ok({"delete", "device", "Site", "--address", "kwt-id"});  // IP address left: section stays
+    EXPECT_EQ(ini().find("KWT_ID"), std::string::npos);
+    EXPECT_NE(ini().find("TYPE=VME_PORT"), std::string::npos);
+
+    ok({"delete", "port", "Site", "--force"});
+    EXPECT_EQ(ini().find("[Site]"), std::string::npos);
+    fails(1, {"delete", "device", "Site"});
+}
+
+TEST_F(Qdlcfg, SetGlobalChangesOnlyTheGivenFields) {
+    ok({"set", "global", "--connect-timeout", "800"});
+    ok({"set", "global", "--request-timeout", "900"});
+    Json j = ok_json({"show", "global"});
+    EXPECT_EQ(j["connect_timeout"], 800);
+    EXPECT_EQ(j["request_timeout"], 900);
+    ok({"set", "global", "--connect-timeout", "unset"});
+    j = ok_json({"show", "global"});
+    EXPECT_TRUE(j["connect_timeout"].is_null());
+    EXPECT_EQ(j["request_timeout"], 900);
+    ok({"delete", "global"});
+    fails(1, {"show", "global"});
+}
+
+// ---- Failures ------------------------------------------------------------------------------
+
+TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
+    // 1: not found, refused by the library (with the status code and its meaning)
+    std::string err = fails(1, {"show", "port", "Nope"});
+    EXPECT_NE(err.find("-15 QDL_ERR_NOT_FOUND (the record is not present)"), std::string::npos);
+    ok({"add", "port", "LineA", "--type", "vme"});
+    err = fails(1, {"add", "port", "LineA", "--type", "vme"});
+    EXPECT_NE(err.find("-4 QDL_ERR_EXISTS"), std::string::npos) << err;
+
+    // 2: usage (command line, option values the tool checks before the library sees them)
+    fails(2, {"frobnicate"});
+    fails(2, {"add", "port", "X"});  // --type missing
+    err = fails(2, {"add", "port", "X", "--type", "vme", "--baudrate", "9600"});
+    EXPECT_NE(err.find("kwt-serial ports only"), std::string::npos) << err;
+    fails(2, {"add", "port", "X", "--type", "kwt-serial", "--parity", "mark"});
+    fails(2, {"add", "port", "X", "--type", "kwt-serial", "--baudrate", "70000"});
+    fails(2, {"add", "port", "X", "--type", "tcpip-eth", "--connect-timeout", "10"});
+    fails(2, {"add", "port", "X", "--type", "bxln-bus", "--bxln-control", "12345"});
+    fails(2, {"add", "port", "X", "--type", "bxln-bus", "--bxln-control", "FFFF"});
+    fails(2, {"add", "port", "1X", "--type", "vme"});
+    fails(2, {"add", "port", "My Port", "--type", "vme"});
+    fails(2, {"add", "device", "D", "--model", std::string(17, 'm'), "--kwt-id", "D"});
+    fails(2, {"add", "modem", "M", "--dial", "?ATDT"});
+    fails(2, {"delete", "device", "D", "--address", "phone"});
+
+    // 3: the configuration file cannot be written
+    fs::remove_all(machine.windows_dir());
+    qdltest::write_file(machine.windows_dir(), "not a directory");
+    err = fails(3, {"add", "port", "LineB", "--type", "vme"});
+    EXPECT_NE(err.find("-99 QDL_ERR_FILE"), std::string::npos) << err;
+    fails(3, {"import", machine.scratch_dir() + "/no-such.json"});
+
+    // 4: an import document that does not validate
+    qdltest::write_file(machine.scratch_dir() + "/bad.json", "{ not json");
+    fails(4, {"import", machine.scratch_dir() + "/bad.json"});
+}
+
+TEST_F(Qdlcfg, HelpGoesToStdout) {
+    Result r = run({"--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("export"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+    r = run({"add", "port", "--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("--bxln-control"), std::string::npos);
+}
+
+// ---- Password ------------------------------------------------------------------------------
+
+TEST_F(Qdlcfg, PasswordNeverAppearsInOutputOrArguments) {
+    const std::string secret = "Zq7-uniquE-pass";
+    Result r = run({"set", "global", "--password-stdin", "--connect-timeout", "700"},
+                   secret + "\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find(secret), std::string::npos);
+    EXPECT_EQ(r.err.find(secret), std::string::npos);
+    EXPECT_EQ(ini().find(secret), std::string::npos);  // stored scrambled
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"show", "global"}, {"show", "global", "--json"}, {"export"}, {"list"}}) {
+        r = run(args);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out.find(secret), std::string::npos) << args[0];
+        EXPECT_EQ(r.err.find(secret), std::string::npos) << args[0];
+    }
+    EXPECT_TRUE(ok_json({"show", "global"})["password_set"].get<bool>());
+
+    // Only an explicit export asks for it.
+    EXPECT_EQ(Json::parse(ok({"export", "--with-password"}))["global"]["password"], secret);
+
+    // No option takes a password, and the refusal does not echo the value.
+    const std::string err = fails(2, {"set", "global", "--password", secret});
+    EXPECT_EQ(err.find(secret), std::string::npos) << err;
+    EXPECT_EQ(fails(2, {"set", "global", "--password=" + secret}).find(secret),
+              std::string::npos);
+
+    // A later change of a time-out keeps the password.
+    ok({"set", "global", "--request-timeout", "900"});
+    EXPECT_TRUE(ok_json({"show", "global"})["password_set"].get<bool>());
+    ok({"set", "global", "--no-password"});
+    EXPECT_FALSE(ok_json({"show", "global"})["password_set"].get<bool>());
+
+    // The reserved password would silently not be stored: refused, and not echoed.
+    EXPECT_EQ(fails(2, {"set", "global", "--password-stdin"}, "vantrel\n").find("vantrel"),
+              std::string::npos);
+}
+
+// ---- Transfer ------------------------------------------------------------------------------
+
+TEST_F(Qdlcfg, DemoImportsAndExportsUnchanged) {
+    const Json demo = Json::parse(qdltest::read_file(demo_path()));
+    const Json report = ok_json({"import", demo_path()});
+    const std::size_t records = demo["ports"].size() + demo["devices"].size() +
+                                demo["modems"].size() + (demo["global"].is_null() ? 0 : 1);
+    EXPECT_EQ(report["added"], records);
+    EXPECT_EQ(report["refused"], 0);
+    EXPECT_EQ(Json::parse(ok({"export"})), demo);
+}
+
+TEST_F(Qdlcfg, ExportImportExportIsTheSameDocument) {
+    ok({"add", "device", "Shared", "--kwt-id", "S1", "--ip", "10.0.0.1"});
+    ok({"add", "port", "Shared", "--type", "kwt-serial", "--port", "COM1"});
+    ok({"add", "modem", "Shared", "--dial", "ATDT"});  // three kinds in one section
+    ok({"add", "device", "Solo", "--dest", "1"});
+    ok({"add", "modem", "Caf\xe9", "--dial", "ATDT"});  // a name that is not UTF-8
+    ok({"set", "global", "--password-stdin", "--request-timeout", "0"}, "pw\n");
+    const std::string first = ok({"export", "--with-password"});
+    const Json doc = Json::parse(first);
+    EXPECT_EQ(doc["modems"][0]["name"], Json::parse(R"({"hex":"436166E9"})"));
+
+    machine.set_registry_path(machine.scratch_dir() + "/copy.ini");  // an empty file
+    EXPECT_EQ(Json::parse(ok({"export"}))["ports"].size(), 0u);
+    qdltest::write_file(machine.scratch_dir() + "/doc.json", first);
+    ok({"import", machine.scratch_dir() + "/doc.json"});
+    EXPECT_EQ(ok({"export", "--with-password"}), first);
+}
+
+TEST_F(Qdlcfg, ImportValidatesEverythingBeforeWriting) {
+    const std::string doc = R"({
+      "ports": [ {"name": "Good", "type": "vme"},
+                 {"name": "Bad", "type": "vme", "baudrate": 9600} ],
+      "devices": [ {"name": "D1", "kwt_id": "-x"}, {"name": "D2"} ],
+      "modems": [ {"name": "M", "modem_dial": "ATDT", "colour": "red"},
+                  {"name": "m", "modem_dial": "ATDP"} ],
+      "global": {"connect_timeout": 10}
+    })";
+    const Result r = run({"import", "-"}, doc);
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.out, "");
+    for (const char* problem : {"ports[1]: baudrate applies to kwt-serial ports only",
+                                "devices[0]: kwt_id:", "devices[1]: a device needs an address",
+                                "modems[0]: unknown field \"colour\"", "appears twice",
+                                "global: connect_timeout:"}) {
+        EXPECT_NE(r.err.find(problem), std::string::npos) << problem << "\n" << r.err;
+    }
+    EXPECT_FALSE(qdltest::file_exists(machine.default_file()));  // not even "Good" was added
+}
+
+TEST_F(Qdlcfg, ImportReportsRefusalsAndReplaces) {
+    ok({"add", "port", "LineA", "--type", "tcpip-eth", "--connect-timeout", "100"});
+    ok({"set", "global", "--password-stdin"}, "keepme\n");
+    const std::string doc = R"({"ports": [ {"name": "LineA", "type": "vme"},
+                                           {"name": "LineB", "type": "vme"} ],
+                                "global": {"connect_timeout": 700}})";
+    Result r = run({"import", "-", "--json"}, doc);
+    EXPECT_EQ(r.code, 1);
+    Json report = Json::parse(r.out);
+    EXPECT_EQ(report["added"], 1);
+    EXPECT_EQ(report["refused"], 2);
+    EXPECT_EQ(report["records"][0]["name"], "LineA");
+    EXPECT_EQ(report["records"][0]["status"], -4);
+    EXPECT_EQ(report["records"][0]["status_name"], "QDL_ERR_EXISTS");
+    EXPECT_NE(r.err.find("2 of 3 records refused"), std::string::npos) << r.err;
+
+    report = ok_json({"import", "-", "--replace"}, doc);
+    EXPECT_EQ(report["replaced"], 3);  // LineB is there since the first import
+    EXPECT_EQ(ok_json({"show", "port", "LineA"})["type"], "vme");
+    const Json global = ok_json({"show", "global"});
+    EXPECT_EQ(global["connect_timeout"], 700);
+    EXPECT_TRUE(global["password_set"].get<bool>());  // a document without a password keeps it
+    EXPECT_EQ(Json::parse(ok({"export", "--with-password"}))["global"]["password"], "keepme");
+}
+
+TEST_F(Qdlcfg, ReplaceRefusesToDeleteARecordTheDocumentLacks) {
+    ok({"add", "device", "Site", "--kwt-id", "S1", "--model", "M"});
+    ok({"add", "port", "Site", "--type", "vme"});
+    const Result r = run({"import", "-", "--replace"},
+                         R"({"ports": [ {"name": "Site", "type": "tcpip-eth"} ]})");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("device Site"), std::string::npos) << r.out;
+    EXPECT_NE(ini().find("KWT_ID=S1"), std::string::npos);
+}
+
+// ---- Check ---------------------------------------------------------------------------------
+
+TEST_F(Qdlcfg, CheckFindsEachProblemOnItsLine) {
+    const std::string text =
+        "[Good]\n"                          // 1
+        "TYPE=TCPIP_ETH\n"                  // 2
+        "[BadType]\n"                       // 3
+        "TYPE=tcpip_eth\n"                  // 4  unknown-type
+        "[Bus]\n"                           // 5
+        "TYPE=BXLN_BUS\n"                   // 6
+        "BXLN_CONTROL=ZZ12\n"               // 7  bad-hex (non-digits)
+        "BXLN_ADDR=123\n"                   // 8  bad-hex (length)
+        "[Dev]\n"                           // 9
+        "KWT_ID=" + std::string(70, 'k') + "\n"  // 10 long-value
+        "[GOOD]\n"                          // 11 duplicate-section
+        "TYPE=VME_PORT\n"                   // 12
+        "[9Lives]\n"                        // 13 bad-name
+        "KWT_ID=A1\n"                       // 14
+        "[Long]\n"                          // 15
+        "MODEM_DIAL=" + std::string(120, '1') + "\n"  // 16 long-line (and long-value)
+        "[Shared]\n"                        // 17 shared-section
+        "TYPE=VME_PORT\n"                   // 18
+        "IP_ADDR=10.0.0.1\n";               // 19
+    qdltest::write_file(machine.default_file(), text);
+    const Result r = run({"check", "--json"});
+    EXPECT_EQ(r.code, 1);
+    const Json j = Json::parse(r.out);
+    EXPECT_FALSE(j["clean"].get<bool>());
+    std::multiset<std::pair<int, std::string>> found;
+    for (const Json& p : j["problems"]) found.emplace(p["line"], p["problem"]);
+    const std::multiset<std::pair<int, std::string>> expected{
+        {4, "unknown-type"},  {7, "bad-hex"},         {8, "bad-hex"},
+        {10, "long-value"},   {11, "duplicate-section"}, {13, "bad-name"},
+        {16, "long-line"},    {16, "long-value"},     {17, "shared-section"}};
+    EXPECT_EQ(found, expected) << r.out;
+
+    // The human form lists the same problems and counts them.
+    const Result table = run({"check"});
+    EXPECT_EQ(table.code, 1);
+    EXPECT_NE(table.out.find("9 problem(s)"), std::string::npos) << table.out;
+}
+
+TEST_F(Qdlcfg, CheckPassesWhatTheToolWrites) {
+    ok({"import", demo_path()});
+    EXPECT_NE(ok({"check"}).find("no problems"), std::string::npos);
+    EXPECT_TRUE(ok_json({"check"})["clean"].get<bool>());
+    fs::remove(machine.default_file());
+    fails(3, {"check"});
+}
+
+// ---- Pipe ----------------------------------------------------------------------------------
+
+TEST_F(Qdlcfg, ClosedPipeEndsQuietly) {
+    ok({"import", demo_path()});
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);  // nobody will read
+    const std::string err_path = machine.scratch_dir() + "/pipe-stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    char arg0[] = "qdlcfg", arg1[] = "export";
+    char* argv[] = {arg0, arg1, nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, QDLCFG_BINARY, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(qdltest::read_file(err_path), "");
+}
+
+}  // namespace
