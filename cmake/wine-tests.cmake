@@ -64,12 +64,12 @@ endif()
 # The build directory as a Windows program sees it (wine maps drive Z: to /).
 string(REPLACE "/" "\\" QDL_BINARY_DIR_WINDOWS "Z:${CMAKE_BINARY_DIR}")
 
-# qdl_windows_test(<target>): registers a test program as one CTest entry under wine.
+# qdl_windows_test(<target> [args...]): registers a test program as one CTest entry under wine.
 function(qdl_windows_test target)
   if(NOT QDL_CAN_RUN_WINDOWS_TESTS)
     return()
   endif()
-  add_test(NAME ${target} COMMAND ${target})
+  add_test(NAME ${target} COMMAND ${target} ${ARGN})
   set_tests_properties(${target} PROPERTIES
     ENVIRONMENT "${QDL_WINE_ENV};QDL_TEST_BUILD_DIR=${QDL_BINARY_DIR_WINDOWS}"
     FIXTURES_REQUIRED qdl_wine

@@ -1,0 +1,38 @@
+# check_def_map.cmake - the module-definition file and the version script of one library name
+# the same functions, and the .def numbers them 1 to N in alphabetical order.
+#
+#   cmake -DDEF=<.def> -DMAP=<.map> -P check_def_map.cmake
+cmake_minimum_required(VERSION 3.20)
+include(${CMAKE_CURRENT_LIST_DIR}/export_common.cmake)
+
+qdl_read_def(${DEF} names ordinals)
+qdl_read_map(${MAP} map_names)
+set(QDL_PROBLEMS)
+
+set(sorted ${names})
+list(SORT sorted)
+if(NOT names STREQUAL sorted)
+  list(JOIN names " " def_text)
+  qdl_problem("the .def names are not in alphabetical order: ${def_text}")
+endif()
+set(i 0)
+foreach(ordinal IN LISTS ordinals)
+  math(EXPR i "${i} + 1")
+  if(NOT ordinal EQUAL i)
+    qdl_problem("ordinal ${ordinal} where ${i} was expected")
+  endif()
+endforeach()
+set(sorted_map ${map_names})
+list(SORT sorted_map)
+if(NOT sorted STREQUAL sorted_map)
+  list(JOIN map_names " " map_text)
+  list(JOIN names " " def_text)
+  qdl_problem("the version script names '${map_text}', the .def '${def_text}'")
+endif()
+foreach(name IN LISTS names)
+  if(NOT name MATCHES "^QDL_")
+    qdl_problem("${name} is not a QDL_ function")
+  endif()
+endforeach()
+list(LENGTH names count)
+qdl_report("${DEF} and ${MAP}: ${count} functions")
