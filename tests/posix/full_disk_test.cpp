@@ -207,7 +207,7 @@ TEST_F(FullDisk, FullFileSystemRefusesEveryWriteAndKeepsTheFile) {
     for (const Attempt& a : attempts()) {
         const int code = safety::in_child([&] {
             if (unshare(CLONE_NEWNS) != 0 ||
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0 ||
                 mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=64k") != 0) {
                 return safety::kCannotSetUp;
             }
