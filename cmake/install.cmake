@@ -1,0 +1,82 @@
+# install.cmake - what `cmake --install` puts where (GNUInstallDirs), the CMake package
+# TSKQDL32 (targets TSKQDL32::tskqdl32 and TSKQDL32::tskqdl32_legacy, with a version file), the
+# pkg-config files tskqdl32.pc and tskqdl32-legacy.pc, the `docs` target (Doxygen, optional) and
+# the test that installs into a temporary prefix and builds consumers against it.
+#
+#   include/tskqdl32.h
+#   lib/libtskqdl32.so.3*                   current library     (Windows: bin/TSKQDL32.dll)
+#   lib/tskqdl32-legacy/libtskqdl32.so.1*   legacy library, same file name, own directory
+#   lib/cmake/TSKQDL32/                     package configuration, targets, version
+#   lib/pkgconfig/tskqdl32.pc, tskqdl32-legacy.pc
+#   bin/qdlcfg, share/man/man1/qdlcfg.1     (tools/qdlcfg/CMakeLists.txt)
+include(CMakePackageConfigHelpers)
+
+set(QDL_LEGACY_LIBDIR ${CMAKE_INSTALL_LIBDIR}/tskqdl32-legacy)
+set(QDL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TSKQDL32)
+
+install(FILES ${PROJECT_SOURCE_DIR}/include/tskqdl32.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+set_target_properties(tskqdl32_current PROPERTIES EXPORT_NAME tskqdl32)
+set_target_properties(tskqdl32_legacy PROPERTIES EXPORT_NAME tskqdl32_legacy)
+install(TARGETS tskqdl32_current EXPORT TSKQDL32Targets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tskqdl32_legacy EXPORT TSKQDL32Targets
+  LIBRARY DESTINATION ${QDL_LEGACY_LIBDIR}
+  ARCHIVE DESTINATION ${QDL_LEGACY_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}/tskqdl32-legacy)
+
+install(EXPORT TSKQDL32Targets NAMESPACE TSKQDL32:: DESTINATION ${QDL_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/package/TSKQDL32Config.cmake.in
+  ${CMAKE_BINARY_DIR}/package/TSKQDL32Config.cmake INSTALL_DESTINATION ${QDL_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/TSKQDL32ConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/package/TSKQDL32Config.cmake
+  ${CMAKE_BINARY_DIR}/package/TSKQDL32ConfigVersion.cmake DESTINATION ${QDL_CMAKE_DIR})
+
+# The .pc files name the prefix that is installed into (cmake --install --prefix included), so
+# they are written when installing, not when configuring.
+function(qdl_install_pc name libdir version)
+  set(out ${CMAKE_BINARY_DIR}/package/${name}.pc)
+  install(CODE "
+    set(QDL_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    set(QDL_PC_LIBDIR \"${libdir}\")
+    set(QDL_PC_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+    set(QDL_PC_VERSION \"${version}\")
+    configure_file(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/package/${name}.pc.in\" \"${out}\" @ONLY)
+    file(INSTALL \"${out}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
+  ")
+endfunction()
+get_target_property(QDL_LEGACY_VERSION tskqdl32_legacy VERSION)
+qdl_install_pc(tskqdl32 ${CMAKE_INSTALL_LIBDIR} ${PROJECT_VERSION})
+qdl_install_pc(tskqdl32-legacy ${QDL_LEGACY_LIBDIR} ${QDL_LEGACY_VERSION})
+
+# docs: the public header's comments as HTML, when Doxygen is installed.
+find_package(Doxygen QUIET)
+if(DOXYGEN_FOUND)
+  set(QDL_DOCS_DIR ${CMAKE_BINARY_DIR}/docs)
+  set(QDL_DOXYGEN_FILTER ${CMAKE_CURRENT_LIST_DIR}/package/doxygen-filter.sed)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/package/Doxyfile.in ${QDL_DOCS_DIR}/Doxyfile @ONLY)
+  add_custom_target(docs
+    COMMAND ${DOXYGEN_EXECUTABLE} ${QDL_DOCS_DIR}/Doxyfile
+    WORKING_DIRECTORY ${QDL_DOCS_DIR}
+    COMMENT "Doxygen: ${QDL_DOCS_DIR}/html/index.html"
+    VERBATIM)
+else()
+  add_custom_target(docs
+    COMMAND ${CMAKE_COMMAND} -E echo "docs: doxygen is not installed"
+    COMMAND ${CMAKE_COMMAND} -E false
+    VERBATIM)
+endif()
+
+# The install test: installs this build into a temporary prefix, then builds and runs a C
+# consumer through pkg-config and a C++ consumer through find_package. Not in sanitizer builds:
+# programs built without the sanitizers cannot load libraries built with them.
+if(QDL_BUILD_TESTS AND NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND NOT QDL_SANITIZE)
+  add_test(NAME install_consumers
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/install/run.sh ${CMAKE_BINARY_DIR}
+            ${PROJECT_SOURCE_DIR}/tests/install ${CMAKE_C_COMPILER} ${CMAKE_CXX_COMPILER}
+            ${CMAKE_COMMAND})
+  set_tests_properties(install_consumers PROPERTIES TIMEOUT 600)
+endif()
