@@ -124,7 +124,9 @@ private:
 enum class Call { Add, AddEx, Get, GetEx, GetModemEx };
 
 // The record size a call takes for a kind; 1 for kinds it refuses (it must not touch it).
+// QDL_Get_Modem_Record_Ex takes a ModemRecordEx whatever the kind.
 std::size_t record_size(Call call, int kind) {
+    if (call == Call::GetModemEx) return sizeof(ModemRecordEx);
     switch (kind & 0xFFFF) {
     case RECORD_PORT:
         return call == Call::Add || call == Call::Get ? sizeof(PortRecord) : sizeof(PortRecordEx);
@@ -135,8 +137,7 @@ std::size_t record_size(Call call, int kind) {
         return call == Call::AddEx || call == Call::GetEx ? 1 : sizeof(GlobalParameters);
     case RECORD_MODEM:
         if (call == Call::GetEx) return 1;
-        return call == Call::Add || call == Call::Get ? sizeof(ModemRecord)
-                                                      : sizeof(ModemRecordEx);
+        return call == Call::AddEx ? sizeof(ModemRecordEx) : sizeof(ModemRecord);
     default:
         return 1;
     }
