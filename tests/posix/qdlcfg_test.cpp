@@ -25,6 +25,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/test_env.h"
+#include "tskqdl32.h"
 
 extern char** environ;
 
@@ -191,6 +192,16 @@ TEST_F(Qdlcfg, BusPortHexadecimalFieldsAreLittleEndianValues) {
     EXPECT_EQ(j["bxln_control"], "ABCD");
     EXPECT_EQ(j["bxln_addr"], "01020304");
     EXPECT_FALSE(j.contains("connect_timeout"));
+
+    // A program reading the record sees the values little-endian.
+    PortRecord p;
+    ASSERT_EQ(QDL_Get_Record(RECORD_PORT, "Bus0", &p), QDL_OK);
+    EXPECT_EQ(p.bxln_control[0], 0xCD);
+    EXPECT_EQ(p.bxln_control[1], 0xAB);
+    EXPECT_EQ(p.bxln_port[0], 0x00);
+    EXPECT_EQ(p.bxln_port[1], 0x03);
+    EXPECT_EQ(p.bxln_addr[0], 0x04);
+    EXPECT_EQ(p.bxln_addr[3], 0x01);
 }
 
 TEST_F(Qdlcfg, DeviceAddressKindFollowsTheOptionsGiven) {
@@ -252,6 +263,27 @@ TEST_F(Qdlcfg, ListGroupsAndKeyFilters) {
     EXPECT_EQ(table, "KIND   NAME\nmodem  Dial\n");
     fails(2, {"list", "--key", "A", "--key", "B", "--key", "C"});
     EXPECT_NE(fails(2, {"list", "--key", "=x"}).find("QDL_ERR_EMPTY_FILTER"), std::string::npos);
+}
+
+TEST_F(Qdlcfg, ListGrowsPastItsFirstCapacity) {
+    Json doc = {{"ports", Json::array()}};
+    for (int i = 0; i < 150; ++i) {
+        doc["ports"].push_back({{"name", "P" + std::to_string(1000 + i)}, {"type", "vme"}});
+    }
+    EXPECT_EQ(ok_json({"import", "-"}, doc.dump())["added"], 150);
+    const Json j = ok_json({"list", "ports"});
+    ASSERT_EQ(j["ports"].size(), 150u);
+    EXPECT_EQ(j["ports"][0], "P1000");
+    EXPECT_EQ(j["ports"][149], "P1149");
+}
+
+TEST_F(Qdlcfg, WritingVerbsAnswerInJson) {
+    Json j = ok_json({"add", "port", "Net", "--type", "tcpip-eth"});
+    EXPECT_EQ(j, Json::parse(R"({"kind":"port","name":"Net","result":"added"})"));
+    j = ok_json({"set", "global", "--request-timeout", "50"});
+    EXPECT_EQ(j["result"], "set");
+    j = ok_json({"delete", "port", "Net"});
+    EXPECT_EQ(j["result"], "deleted");
 }
 
 TEST_F(Qdlcfg, ListOnAMissingFileIsEmpty) {
@@ -323,6 +355,8 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     qdltest::write_file(machine.windows_dir(), "not a directory");
     err = fails(3, {"add", "port", "LineB", "--type", "vme"});
     EXPECT_NE(err.find("-99 QDL_ERR_FILE"), std::string::npos) << err;
+    err = fails(3, {"import", "-"}, R"({"ports": [{"name": "LineC", "type": "vme"}]})");
+    EXPECT_NE(err.find("QDL_ERR_FILE"), std::string::npos) << err;
     fails(3, {"import", machine.scratch_dir() + "/no-such.json"});
 
     // 4: an import document that does not validate

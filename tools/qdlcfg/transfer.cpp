@@ -345,10 +345,16 @@ int run_import(const Context& ctx, const ImportOptions& opts) {
     }
     report(ctx, outcomes);
     std::size_t refused = 0;
-    for (const Outcome& o : outcomes) refused += o.result == "refused" ? 1 : 0;
+    bool file_error = false;
+    for (const Outcome& o : outcomes) {
+        refused += o.result == "refused" ? 1 : 0;
+        file_error = file_error || o.status == QDL_ERR_FILE;
+    }
     if (refused > 0) {
-        throw Failure(kExitRefused, std::to_string(refused) + " of " +
-                                        std::to_string(outcomes.size()) + " records refused");
+        throw Failure(file_error ? kExitFile : kExitRefused,
+                      std::to_string(refused) + " of " + std::to_string(outcomes.size()) +
+                          " records refused" +
+                          (file_error ? " (the configuration file could not be written)" : ""));
     }
     return kExitOk;
 }
