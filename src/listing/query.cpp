@@ -5,7 +5,8 @@
 //   Filter            a caller's ListFilter, read within its fields
 //   section_matches   does a section satisfy the filters
 //   select_sections   the walk over a scanned list, names packed into the caller's buffer
-//   get_list          argument checks, the scan, the walk, the release
+//   take_matching     the same walk over a filtered scan (the scanner matched the key lines)
+//   get_list          argument checks, the filtered scan, the walk, the release
 #include <climits>
 #include <string>
 #include <string_view>
@@ -51,6 +52,39 @@ bool section_matches(const SectionNode& section, const Filter& first, const Filt
     return first_found && second_found;
 }
 
+// A matching section: counted, and its name packed into the caller's buffer while there is
+// room.
+void take_section(const SectionNode& section, char*& names, unsigned capacity,
+                  unsigned short& stored, int& matches) {
+    if (matches < INT_MAX) ++matches;  // a count beyond int cannot be told; it stays there
+    if (stored >= capacity) return;
+    // Names are at most kSectionNameLimit bytes, so each takes at most 66 bytes here.
+    const std::size_t length = std::strlen(section.name);
+    std::memcpy(names, section.name, length + 1);
+    names += length + 1;
+    ++stored;
+}
+
+SectionFilters scan_filters(const ListFilter& first, const ListFilter* second) {
+    const Filter a = read_filter(first);
+    SectionFilters filters{{a.key, a.value}, {}, second != nullptr};
+    if (second != nullptr) {
+        const Filter b = read_filter(*second);
+        filters.second = {b.key, b.value};
+    }
+    return filters;
+}
+
+// The walk over a filtered scan: the scanner has matched the key lines already.
+int take_matching(const SectionList& list, char* names, unsigned capacity,
+                  unsigned short& stored) {
+    int matches = 0;
+    for (const SectionNode* section = list.first; section != nullptr; section = section->next) {
+        if (section->matches) take_section(*section, names, capacity, stored, matches);
+    }
+    return matches;
+}
+
 }  // namespace
 
 int select_sections(const SectionList& list, const ListFilter& first, const ListFilter* second,
@@ -62,14 +96,9 @@ int select_sections(const SectionList& list, const ListFilter& first, const List
 
     int matches = 0;
     for (const SectionNode* section = list.first; section != nullptr; section = section->next) {
-        if (!section_matches(*section, first_filter, second_used)) continue;
-        if (matches < INT_MAX) ++matches;  // a count beyond int cannot be told; it stays there
-        if (stored >= capacity) continue;
-        // Names are at most kSectionNameLimit bytes, so each takes at most 66 bytes here.
-        const std::size_t length = std::strlen(section->name);
-        std::memcpy(names, section->name, length + 1);
-        names += length + 1;
-        ++stored;
+        if (section_matches(*section, first_filter, second_used)) {
+            take_section(*section, names, capacity, stored, matches);
+        }
     }
     return matches;
 }
@@ -86,10 +115,12 @@ int get_list(const ListFilter* first, const ListFilter* second, char* names,
 
     // The same file as the record operations: a bare name lies in the Windows directory.
     const std::string file = platform::locate_file(config_path(PathBuffer::List));
+    // The scan matches the key lines as it reads them and keeps none: its memory is one node
+    // per section, whatever the file holds.
     SectionList list;
-    const int status = scan_config_file(file.c_str(), list);
+    const int status = scan_config_file(file.c_str(), scan_filters(*first, second), list);
     if (status != QDL_OK) return status;
-    const int result = select_sections(list, *first, second, names, capacity, *count);
+    const int result = take_matching(list, names, capacity, *count);
     free_section_list(list);
     return result;
 }

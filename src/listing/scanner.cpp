@@ -7,9 +7,14 @@
 //                    first run of characters outside a set (_mbstok's rule), normalising:
 //                    comments and spaces
 //   normalize_line   the same for a caller's line
-//   Lines            the bracket, key and start tests and the state table
+//   Lines            the bracket, key and start tests and the state table; a key line is kept,
+//                    or, in a filtered scan, matched against the filters and dropped
+//   Plain lines      the fast way through a line without spaces, ';', NULs or lead bytes that
+//                    lies whole in the bytes read: normalising would leave it as it is, and its
+//                    tokens follow from where its brackets and '=' signs are
 //   Reading          bytes to pieces of at most 127 bytes, CR LF read as LF
-//   Entry points     scan_text, scan_config_file, free_section_list
+//   Entry points     scan_text, scan_config_file (plain and filtered), scan_text_bytewise,
+//                    free_section_list
 //
 // The state table:
 //
@@ -89,11 +94,35 @@ LeadBytes lead_bytes() {
     return table;
 }
 
+// What the plain-line test needs to know of a byte.
+enum ByteClass : std::uint8_t {
+    kLineEnd = 1,   // LF, CR
+    kUnplain = 2,   // space, ';', NUL, a lead byte: the line needs normalising or the full rules
+    kBracketByte = 4,
+    kEqualsByte = 8,
+};
+
+using ByteClasses = std::array<std::uint8_t, 256>;
+
+ByteClasses byte_classes(const LeadBytes& chars) {
+    ByteClasses table{};
+    for (unsigned c = 0; c < 256; ++c) {
+        if (chars.lead[c]) table[c] = kUnplain;
+    }
+    table['\n'] = table['\r'] = kLineEnd;
+    table[' '] = table[';'] = table['\0'] = kUnplain;
+    table['['] = table[']'] = kBracketByte;
+    table['='] = kEqualsByte;
+    return table;
+}
+
 // Everything one scan works with; nothing is shared between scans.
 struct Scan {
     SectionList* list;
     std::size_t storage_limit;
     LeadBytes chars;
+    const SectionFilters* filters = nullptr;  // a filtered scan
+    ByteClasses classes{};
     State state = State::BeforeFirstHeader;
     bool out_of_memory = false;
     bool carriage_return = false;           // a CR waits to see whether a LF follows
@@ -101,7 +130,16 @@ struct Scan {
     std::size_t pending_length = 0;
     char line[kLineBufferSize] = {};
     char pending[kSectionNameLimit + 1] = {};  // the name of the last header, cut to fit
+    bool first_found = false;   // filtered scan: the current section satisfied the first filter
+    bool second_found = false;  // ... and the second one
 };
+
+Scan make_scan(SectionList& list, std::size_t storage_limit, const SectionFilters* filters) {
+    Scan scan{&list, storage_limit, lead_bytes()};
+    scan.filters = filters;
+    scan.classes = byte_classes(scan.chars);
+    return scan;
+}
 
 bool add_block(Scan& scan) {
     SectionList& list = *scan.list;
@@ -233,8 +271,10 @@ bool add_section(Scan& scan) {
     std::memcpy(name, scan.pending, scan.pending_length + 1);
     SectionNode* node = take_node<SectionNode>(scan);
     if (node == nullptr) return false;
-    *node = {scan.list->first, nullptr, name};
+    *node = {scan.list->first, nullptr, name, false};
     scan.list->first = node;
+    scan.first_found = false;
+    scan.second_found = scan.filters != nullptr && !scan.filters->two;
     return true;
 }
 
@@ -253,30 +293,59 @@ void add_key(Scan& scan, const char* line, Token key, Token value) {
     section->keys = node;
 }
 
-// The key test. A key line holds '=' and some other character: its key is the first token, its
-// value the next one (line feeds and '=' excluded), empty when there is none.
+bool satisfies(std::string_view key, std::string_view value, const KeyFilter& filter) {
+    return key == filter.key && (filter.value.empty() || value == filter.value);
+}
+
+// A filtered scan matches the key line against the filters of the current section instead of
+// keeping it.
+void match_key(Scan& scan, const char* line, Token key, Token value) {
+    const std::string_view k(line + key.begin, key.length());
+    const std::string_view v(line + value.begin, value.length());
+    if (!scan.first_found) scan.first_found = satisfies(k, v, scan.filters->first);
+    if (!scan.second_found) scan.second_found = satisfies(k, v, scan.filters->second);
+    scan.list->first->matches = scan.first_found && scan.second_found;
+}
+
+// The tokens of a normalised line: the bracket token (delimiters space and brackets), the key
+// token (space and '=') and the value token (space, '=' and line feed), which begins after the
+// delimiter that ended the key (as _mbstok goes on) and is empty when there is none.
+struct Tokens {
+    Token bracket;
+    Token key;
+    Token value;
+};
+
+Tokens line_tokens(const LeadBytes& chars, const char* line, std::size_t size) {
+    Tokens t{};
+    t.bracket = next_token(chars, line, size, 0, kBracket);
+    t.key = next_token(chars, line, size, 0, kKey);
+    if (t.key.found() && t.key.length() < size) {
+        const std::size_t from = t.key.end < size ? t.key.end + 1 : size;
+        t.value = next_token(chars, line, size, from, kValue);
+    }
+    return t;
+}
+
+// The key test. A key line holds '=' and some other character: its key is the key token, its
+// value the value token, empty when there is none.
 enum class KeyTest { NoToken, NotKeyLine, KeyLine };
 
-KeyTest key_test(Scan& scan, const char* line, std::size_t size) {
-    const Token key = next_token(scan.chars, line, size, 0, kKey);
-    if (!key.found()) return KeyTest::NoToken;
-    if (key.length() == size) return KeyTest::NotKeyLine;
-    // Like _mbstok, the search for the value goes on after the delimiter that ended the key.
-    const std::size_t from = key.end < size ? key.end + 1 : size;
-    const Token value = next_token(scan.chars, line, size, from, kValue);
-    add_key(scan, line, key, value);  // no value: an empty token
+KeyTest key_test(Scan& scan, const char* line, std::size_t size, const Tokens& t) {
+    if (!t.key.found()) return KeyTest::NoToken;
+    if (t.key.length() == size) return KeyTest::NotKeyLine;
+    if (scan.filters != nullptr) {
+        match_key(scan, line, t.key, t.value);
+    } else {
+        add_key(scan, line, t.key, t.value);  // no value: an empty token
+    }
     return KeyTest::KeyLine;
 }
 
-void handle_line(Scan& scan) {
-    char* line = scan.line;
-    line[scan.length] = '\0';
-    scan.length = 0;
-    if (scan.out_of_memory) return;
-    if (line[0] == ';' || line[0] == '\n') return;  // the skip test, before normalising
-    const std::size_t size = normalize(scan.chars, line);
-    const Token bracket = next_token(scan.chars, line, size, 0, kBracket);
-
+// The state table over a normalised line of `size` bytes and its tokens. Only the bytes of
+// tokens that are kept are read from `line`.
+void handle_tokens(Scan& scan, const char* line, std::size_t size, const Tokens& t) {
+    const Token bracket = t.bracket;
     switch (scan.state) {
     case State::BeforeFirstHeader:
         // The bracket test: a token shorter than the line (a bracket was skipped or ended it).
@@ -293,10 +362,10 @@ void handle_line(Scan& scan) {
         }
         if (!add_section(scan)) return;
         scan.state = State::InSection;
-        key_test(scan, line, size);
+        key_test(scan, line, size, t);
         return;
     case State::InSection:
-        if (key_test(scan, line, size) != KeyTest::NotKeyLine) return;
+        if (key_test(scan, line, size, t) != KeyTest::NotKeyLine) return;
         // The start test: a token that the line does not begin with (it begins with a bracket).
         if (bracket.found() && bracket.begin != 0) {
             set_pending(scan, line, bracket);
@@ -306,7 +375,111 @@ void handle_line(Scan& scan) {
     }
 }
 
-// ---- Reading ------------------------------------------------------------------------------
+void handle_line(Scan& scan) {
+    char* line = scan.line;
+    line[scan.length] = '\0';
+    scan.length = 0;
+    if (scan.out_of_memory) return;
+    if (line[0] == ';' || line[0] == '\n') return;  // the skip test, before normalising
+    const std::size_t size = normalize(scan.chars, line);
+    handle_tokens(scan, line, size, line_tokens(scan.chars, line, size));
+}
+
+// ---- Plain lines --------------------------------------------------------------------------
+
+constexpr std::size_t kNone = SIZE_MAX;
+
+// A line read whole, without spaces, ';', NULs or lead bytes. `size` counts its line feed,
+// which `text` need not hold (a CR LF line has a CR there).
+struct PlainLine {
+    const char* text;
+    std::size_t size;
+    std::size_t brackets[2] = {kNone, kNone};  // where its first two brackets are
+    std::size_t equals[2] = {kNone, kNone};    // where its first two '=' are
+};
+
+void note_position(std::size_t (&where)[2], std::size_t at) {
+    if (where[0] == kNone) {
+        where[0] = at;
+    } else if (where[1] == kNone) {
+        where[1] = at;
+    }
+}
+
+// The tokens of a plain line, as line_tokens finds them; false for the few shapes that are
+// left to it (a line that begins with a run of brackets or of '=', or whose header runs into
+// the line feed). No token reaches the line feed unless it spans the whole line.
+bool plain_tokens(const PlainLine& l, Tokens& t) {
+    const std::size_t b0 = l.brackets[0], b1 = l.brackets[1];
+    if (b0 == kNone) {
+        t.bracket = {0, l.size};
+    } else if (b0 > 0) {
+        t.bracket = {0, b0};
+    } else {
+        if (b1 == kNone || b1 == 1) return false;
+        t.bracket = {1, b1};
+    }
+    const std::size_t e0 = l.equals[0], e1 = l.equals[1];
+    if (e0 == 0) return false;
+    if (e0 == kNone) {
+        t.key = {0, l.size};
+        t.value = {};
+        return true;
+    }
+    t.key = {0, e0};
+    const std::size_t content = l.size - 1;  // the line feed ends every value
+    if (e1 == e0 + 1) return false;
+    const std::size_t begin = e0 + 1;
+    t.value = begin >= content ? Token{l.size, l.size} : Token{begin, std::min(e1, content)};
+    return true;
+}
+
+// Where the first two '=' and the first two brackets of a plain line's bytes are; `seen` says
+// which of them it has at all.
+void find_delimiters(PlainLine& line, std::size_t content, std::uint8_t seen) {
+    const char* text = line.text;
+    if (seen & kEqualsByte) {
+        for (std::size_t k = 0; k < content && line.equals[1] == kNone; ++k) {
+            if (text[k] == '=') note_position(line.equals, k);
+        }
+    }
+    if (seen & kBracketByte) {
+        for (std::size_t k = 0; k < content && line.brackets[1] == kNone; ++k) {
+            if (text[k] == '[' || text[k] == ']') note_position(line.brackets, k);
+        }
+    }
+}
+
+// A filtered scan inside a section that already matches learns nothing from a key line: a
+// plain line with '=' after its first byte is one, and leaves the state as it is.
+bool nothing_to_learn(const Scan& scan, const char* text, std::uint8_t seen) {
+    return scan.filters != nullptr && scan.state == State::InSection && scan.first_found &&
+           scan.second_found && (seen & kEqualsByte) && text[0] != '=';
+}
+
+// Takes the line that starts at bytes[i] the fast way when it is plain and ends (LF or CR LF)
+// within `size` and within one piece; moves i past it. False: nothing was taken.
+bool take_plain_line(Scan& scan, const char* bytes, std::size_t size, std::size_t& i) {
+    const char* p = bytes + i;
+    const std::size_t limit = std::min(size - i, kPieceSize);
+    const void* lf = std::memchr(p, '\n', limit);
+    if (lf == nullptr) return false;
+    const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
+    const std::size_t content = end > 0 && p[end - 1] == '\r' ? end - 1 : end;
+    const std::uint8_t* classes = scan.classes.data();
+    std::uint8_t seen = 0;
+    for (std::size_t k = 0; k < content; ++k) seen |= classes[static_cast<unsigned char>(p[k])];
+    if (seen & (kUnplain | kLineEnd)) return false;
+    if (content > 0 && !nothing_to_learn(scan, p, seen)) {  // an empty line is skipped
+        PlainLine line{p, content + 1};
+        find_delimiters(line, content, seen);
+        Tokens t{};
+        if (!plain_tokens(line, t)) return false;
+        handle_tokens(scan, p, line.size, t);
+    }
+    i += end + 1;
+    return true;
+}
 
 // A byte of the piece being read; a line feed or a full piece ends it, as fgets does.
 void push(Scan& scan, char c) {
@@ -317,6 +490,9 @@ void push(Scan& scan, char c) {
 void feed(Scan& scan, const char* bytes, std::size_t size) {
     std::size_t i = 0;
     while (i < size && !scan.out_of_memory) {
+        if (scan.length == 0 && !scan.carriage_return && take_plain_line(scan, bytes, size, i)) {
+            continue;
+        }
         if (scan.carriage_return) {
             scan.carriage_return = false;
             if (bytes[i] == '\n') {
@@ -361,20 +537,23 @@ constexpr std::size_t kReadChunk = 16384;
 
 // ---- Entry points -------------------------------------------------------------------------
 
-int scan_text(std::string_view bytes, SectionList& list, std::size_t storage_limit) {
-    Scan scan{&list, storage_limit, lead_bytes()};
+namespace {
+
+int scan_bytes(std::string_view bytes, const SectionFilters* filters, SectionList& list,
+               std::size_t storage_limit) {
+    Scan scan = make_scan(list, storage_limit, filters);
     feed(scan, bytes.data(), bytes.size());
     return finish(scan);
 }
 
-int scan_config_file(const char* file, SectionList& list) {
+int scan_file(const char* file, const SectionFilters* filters, SectionList& list) {
     if (file == nullptr || *file == '\0') return QDL_ERR_FILE;
     std::error_code error;
     // A directory opens for reading on some systems and then fails every read.
     if (std::filesystem::is_directory(file, error)) return QDL_ERR_FILE;
     std::FILE* stream = std::fopen(file, "rb");
     if (stream == nullptr) return QDL_ERR_FILE;
-    Scan scan{&list, kUnlimitedStorage, lead_bytes()};
+    Scan scan = make_scan(list, kUnlimitedStorage, filters);
     char chunk[kReadChunk];
     // A read error ends the scan like the end of the file.
     while (!scan.out_of_memory) {
@@ -384,6 +563,31 @@ int scan_config_file(const char* file, SectionList& list) {
     }
     std::fclose(stream);
     return finish(scan);
+}
+
+}  // namespace
+
+int scan_text(std::string_view bytes, SectionList& list, std::size_t storage_limit) {
+    return scan_bytes(bytes, nullptr, list, storage_limit);
+}
+
+int scan_text(std::string_view bytes, const SectionFilters& filters, SectionList& list,
+              std::size_t storage_limit) {
+    return scan_bytes(bytes, &filters, list, storage_limit);
+}
+
+int scan_text_bytewise(std::string_view bytes, SectionList& list) {
+    Scan scan = make_scan(list, kUnlimitedStorage, nullptr);
+    for (const char& byte : bytes) feed(scan, &byte, 1);
+    return finish(scan);
+}
+
+int scan_config_file(const char* file, SectionList& list) {
+    return scan_file(file, nullptr, list);
+}
+
+int scan_config_file(const char* file, const SectionFilters& filters, SectionList& list) {
+    return scan_file(file, &filters, list);
 }
 
 void free_section_list(SectionList& list) {

@@ -47,8 +47,26 @@ struct KeyNode {
 // One header occurrence followed by content.
 struct SectionNode {
     SectionNode* next;   // the section found before this one; null at the end
-    KeyNode* keys;       // the section's last key line; null while it has none
+    KeyNode* keys;       // the section's last key line; null while it has none (and always in
+                         // a filtered scan)
     const char* name;    // at most kSectionNameLimit bytes, NUL-terminated
+    bool matches;        // filtered scan: the section satisfied the filters
+};
+
+// A filter of a listing: a key line satisfies it when its key equals `key` and, unless `value`
+// is empty, its value equals `value` (whole texts, letter case significant).
+struct KeyFilter {
+    std::string_view key;
+    std::string_view value;
+};
+
+// The filters of a filtered scan: a section matches when some key line of it satisfies `first`
+// and, when `two` is set, some key line (the same one or another) satisfies `second`. A section
+// without key lines never matches.
+struct SectionFilters {
+    KeyFilter first;
+    KeyFilter second;
+    bool two = false;
 };
 
 struct ArenaBlock;
@@ -73,6 +91,18 @@ int scan_text(std::string_view bytes, SectionList& list,
 // QDL_ERR_FILE when it cannot be opened or is a directory; a read error ends the scan like the
 // end of the file. Otherwise as scan_text.
 int scan_config_file(const char* file, SectionList& list);
+
+// Filtered scans: as above, but key lines are matched against `filters` as they are read and
+// not kept, so a scan's storage is its section nodes and names. Every node's `keys` is null and
+// its `matches` flag says whether the section satisfied the filters; walking the nodes gives
+// what select_sections gives for the unfiltered list.
+int scan_text(std::string_view bytes, const SectionFilters& filters, SectionList& list,
+              std::size_t storage_limit = kUnlimitedStorage);
+int scan_config_file(const char* file, const SectionFilters& filters, SectionList& list);
+
+// As scan_text, with the bytes handed over one at a time: no line is ever whole in the bytes at
+// hand, so every line takes the general way (tests compare the two).
+int scan_text_bytewise(std::string_view bytes, SectionList& list);
 
 // Releases every node and leaves the list empty. Safe on an empty list.
 void free_section_list(SectionList& list);
