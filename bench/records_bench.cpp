@@ -610,17 +610,17 @@ bool write_ports_streaming(const std::string& file, int n) {
     return ok && std::rename(temp.c_str(), file.c_str()) == 0;
 }
 
-int memory_check(const std::string& file, int n) {
-    const long long before = peak_rss_bytes();
-    if (!write_ports_streaming(file, n)) return 1;
-    const long long file_size = size_of(file);
-    if (file_size <= 0) return 1;
-    PortPicker picker(n);
+bool memory_gets(PortPicker& picker) {
     bool ok = true;
     for (int i = 0; i < 20 && ok; ++i) {
         PortRecord r;
         ok = get_port(picker.next(), r);
     }
+    return ok;
+}
+
+bool memory_writes(PortPicker& picker) {
+    bool ok = true;
     for (int i = 0; i < 3 && ok; ++i) {
         PortRecord r = full_port(kNewPort);
         ok = QDL_Add_Record(RECORD_PORT, &r) == QDL_OK &&
@@ -629,15 +629,35 @@ int memory_check(const std::string& file, int n) {
         PortRecord got;
         ok = ok && QDL_Add_Record(RECORD_GLOBAL, &g) == QDL_OK && get_port(picker.next(), got);
     }
+    return ok;
+}
+
+bool memory_list(int n) {
     ListFilter filter;
     std::memset(&filter, 0, sizeof filter);
     std::memcpy(filter.key, "TYPE", 5);
     unsigned short count = 0;
-    ok = ok && QDL_Get_List(&filter, nullptr, nullptr, &count) == n;
+    return QDL_Get_List(&filter, nullptr, nullptr, &count) == n;
+}
+
+// Prints the peak resident size after each phase (gets, writes, list); the last one is the
+// peak of the whole run.
+int memory_check(const std::string& file, int n) {
+    const long long before = peak_rss_bytes();
+    if (!write_ports_streaming(file, n)) return 1;
+    const long long file_size = size_of(file);
+    if (file_size <= 0) return 1;
+    PortPicker picker(n);
+    bool ok = memory_gets(picker);
+    const long long after_get = peak_rss_bytes();
+    ok = ok && memory_writes(picker);
+    const long long after_write = peak_rss_bytes();
+    ok = ok && memory_list(n);
     const long long peak = peak_rss_bytes();
     std::printf("memory records=%d file_bytes=%lld peak_rss_before_bytes=%lld "
+                "peak_rss_after_get_bytes=%lld peak_rss_after_write_bytes=%lld "
                 "peak_rss_bytes=%lld ratio=%.2f ok=%d\n",
-                n, file_size, before, peak,
+                n, file_size, before, after_get, after_write, peak,
                 static_cast<double>(peak) / static_cast<double>(file_size), ok ? 1 : 0);
     remove_file(file);
     return ok ? 0 : 1;
