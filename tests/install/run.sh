@@ -31,8 +31,10 @@ TSKQDL32_PREFIX=$work/machine-tool "$prefix/bin/qdlcfg" version | grep -q "QDL V
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 pkg-config --exact-version=3.0.0 tskqdl32 || fail "pkg-config does not know tskqdl32 3.0.0"
 # shellcheck disable=SC2046
-"$cc" -std=c99 -Wall -Werror -o "$work/consumer_c" "$src/consumer.c" $(pkg-config --cflags --libs tskqdl32)
-LD_LIBRARY_PATH=$libdir TSKQDL32_PREFIX=$work/machine-c "$work/consumer_c" || fail "C consumer failed"
+"$cc" -std=c99 -Wall -Werror -o "$work/consumer_c" "$src/consumer.c" \
+    $(pkg-config --cflags --libs tskqdl32)
+LD_LIBRARY_PATH=$libdir TSKQDL32_PREFIX=$work/machine-c "$work/consumer_c" ||
+    fail "C consumer failed"
 [ -f "$work/machine-c/windows/tsk_cfg.ini" ] || fail "the C consumer wrote no configuration file"
 
 # shellcheck disable=SC2046
@@ -46,7 +48,10 @@ LD_LIBRARY_PATH=$libdir TSKQDL32_PREFIX=$work/machine-c "$work/consumer_c" || fa
     cat "$work/cxx.log" >&2
     fail "find_package(TSKQDL32) failed"
 }
-"$cmake" --build "$work/cxx" >>"$work/cxx.log" 2>&1 || { cat "$work/cxx.log" >&2; fail "C++ build failed"; }
+"$cmake" --build "$work/cxx" >>"$work/cxx.log" 2>&1 || {
+    cat "$work/cxx.log" >&2
+    fail "C++ build failed"
+}
 TSKQDL32_PREFIX=$work/machine-cxx "$work/cxx/consumer" || fail "C++ consumer failed"
 [ "$(TSKQDL32_PREFIX=$work/machine-cxx "$work/cxx/legacy_version")" = "QDL Version 1.01 (03a1)" ] ||
     fail "TSKQDL32::tskqdl32_legacy does not give the legacy library"

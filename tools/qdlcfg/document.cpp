@@ -10,9 +10,9 @@
 
 namespace qdlcfg {
 
-std::string option_name(const Field& field) {
-    const auto comma = field.options.find(',');
-    return std::string(field.options.substr(0, comma));
+std::string field_label(const Field& field, Naming naming) {
+    if (naming == Naming::Key) return std::string(field.key);
+    return std::string(field.options.substr(0, field.options.find(',')));
 }
 
 std::vector<const Field*> shown_fields(const Record& record) {
@@ -80,22 +80,29 @@ std::vector<std::string> record_from_json(const Json& object, const std::string&
         problems.push_back(where + ": no type");
     }
     if (!problems.empty()) return problems;
-    for (const std::string& p : record_problems(record, given)) problems.push_back(where + ": " + p);
+    for (const std::string& p : record_problems(record, given, Naming::Key)) {
+        problems.push_back(where + ": " + p);
+    }
     return problems;
 }
 
 std::vector<std::string> record_problems(const Record& record,
-                                         const std::vector<const Field*>& given) {
+                                         const std::vector<const Field*>& given, Naming naming) {
     std::vector<std::string> problems;
     if (record.kind() == Kind::Port) {
         for (const Field* f : given) {
             if (applies_to(*f, record.port_type()) || f->role == Role::ReadOnly) continue;
-            problems.push_back(std::string(f->key) + " applies to " +
+            problems.push_back(field_label(*f, naming) + " applies to " +
                                port_types_text(f->port_types) + " ports only");
         }
     }
     if (record.kind() == Kind::Device && choose_address_kind(record) == 0) {
-        problems.push_back("a device needs an address: kwt_id, ip_addr, dest_addr or bxln_busadr");
+        std::string names;
+        for (std::string_view key : {"kwt_id", "ip_addr", "dest_addr", "bxln_busadr"}) {
+            const Field& f = *find_field(Kind::Device, key);
+            names += (names.empty() ? "" : ", ") + field_label(f, naming);
+        }
+        problems.push_back("a device needs an address (" + names + ")");
     }
     return problems;
 }

@@ -25,12 +25,14 @@ std::vector<const Field*> shown_fields(const Record& record);
 std::vector<std::string> record_from_json(const Json& object, const std::string& where,
                                           Record& record, bool* password_given = nullptr);
 
+// How messages name fields: by JSON key ("ip_addr") or by command-line option ("--ip").
+enum class Naming { Key, Option };
+std::string field_label(const Field& field, Naming naming);
+inline std::string option_name(const Field& field) { return field_label(field, Naming::Option); }
+
 // The problems of a record built from options or JSON that the tool can see before the
 // library does (fields of another port type, a device without an address).
 std::vector<std::string> record_problems(const Record& record,
-                                         const std::vector<const Field*>& given);
-
-// The option name of a field for messages ("--ip").
-std::string option_name(const Field& field);
+                                         const std::vector<const Field*>& given, Naming naming);
 
 }  // namespace qdlcfg

@@ -112,7 +112,9 @@ std::string load_document(const std::string& file) {
 void check_header(const Json& doc, std::vector<std::string>& problems) {
     for (const auto& [key, value] : doc.items()) {
         if (key == "format") {
-            if (value != kFormat) problems.push_back("format: must be \"" + std::string(kFormat) + "\"");
+            if (value != kFormat) {
+                problems.push_back("format: must be \"" + std::string(kFormat) + "\"");
+            }
         } else if (key == "version") {
             if (value != kFormatVersion) problems.push_back("version: must be 1");
         } else if (key != "library" && key != "ports" && key != "devices" && key != "modems" &&
@@ -166,7 +168,8 @@ Plan validate(const std::string& text) {
     for (Kind kind : {Kind::Device, Kind::Port, Kind::Modem}) validate_group(doc, kind, plan);
     if (doc.contains("global") && !doc["global"].is_null()) {
         Item item{Record(Kind::Global)};
-        auto problems = record_from_json(doc["global"], "global", item.record, &item.password_given);
+        const auto problems =
+            record_from_json(doc["global"], "global", item.record, &item.password_given);
         plan.problems.insert(plan.problems.end(), problems.begin(), problems.end());
         if (problems.empty()) plan.items.push_back(std::move(item));
     }

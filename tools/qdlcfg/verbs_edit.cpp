@@ -58,17 +58,8 @@ Record build_record(const AddOptions& opts) {
     }
     record.put(name, Value{true, opts.name, 0});
     const std::vector<const Field*> fields = apply_given(record, opts.given);
-    const std::vector<std::string> problems = record_problems(record, fields);
-    if (!problems.empty()) {
-        std::string text = problems.front();
-        // Messages name JSON keys; on the command line the options are meant.
-        for (const Field* f : fields) {
-            if (text.rfind(std::string(f->key) + " ", 0) == 0) {
-                text = option_name(*f) + text.substr(f->key.size());
-            }
-        }
-        fail_usage(text);
-    }
+    const std::vector<std::string> problems = record_problems(record, fields, Naming::Option);
+    if (!problems.empty()) fail_usage(problems.front());
     return record;
 }
 
