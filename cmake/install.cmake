@@ -7,7 +7,7 @@
 #   lib/libtskqdl32.so.3*                   current library     (Windows: bin/TSKQDL32.dll)
 #   lib/tskqdl32-legacy/libtskqdl32.so.1*   legacy library, same file name, own directory
 #   lib/cmake/TSKQDL32/                     package configuration, targets, version
-#   lib/pkgconfig/tskqdl32.pc, tskqdl32-legacy.pc
+#   lib/pkgconfig/tskqdl32.pc, tskqdl32-legacy.pc  (not for Windows)
 #   bin/qdlcfg, share/man/man1/qdlcfg.1     (tools/qdlcfg/CMakeLists.txt)
 include(CMakePackageConfigHelpers)
 
@@ -49,9 +49,11 @@ function(qdl_install_pc name libdir version)
          DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
   ")
 endfunction()
-get_target_property(QDL_LEGACY_VERSION tskqdl32_legacy VERSION)
-qdl_install_pc(tskqdl32 ${CMAKE_INSTALL_LIBDIR} ${PROJECT_VERSION})
-qdl_install_pc(tskqdl32-legacy ${QDL_LEGACY_LIBDIR} ${QDL_LEGACY_VERSION})
+if(NOT WIN32)
+  get_target_property(QDL_LEGACY_VERSION tskqdl32_legacy VERSION)
+  qdl_install_pc(tskqdl32 ${CMAKE_INSTALL_LIBDIR} ${PROJECT_VERSION})
+  qdl_install_pc(tskqdl32-legacy ${QDL_LEGACY_LIBDIR} ${QDL_LEGACY_VERSION})
+endif()
 
 # docs: the public header's comments as HTML, when Doxygen is installed.
 find_package(Doxygen QUIET)
