@@ -8,9 +8,10 @@
 //                changed letter case and white space) so that reads and writes hit the file
 //   operations   value, key list, section list and integer reads (whole buffers compared, the
 //                bytes past the result included); writes and deletes (the file read back and
-//                re-parsed must equal the model with the change applied); several writes in one
-//                call scope; an outside edit in place with the old modification time restored
-//                (the next read must see it)
+//                re-parsed must equal the model with the change applied, every byte outside
+//                the section written stays, a delete that finds nothing changes nothing);
+//                several writes in one call scope; an outside edit in place with the old
+//                modification time restored (the next read must see it)
 //
 // Input:
 //   byte 0       options: bit 0 code page 932 instead of 1252
@@ -97,7 +98,10 @@ struct Section {
 
 struct Model {
     std::vector<Section> sections{Section{}};  // [0] is the nameless part
-    bool operator==(const Model&) const = default;
+    // Where each section begins in the text it was parsed from (its header line); 0 for the
+    // nameless part. Not part of the comparison.
+    std::vector<std::size_t> starts{0};
+    bool operator==(const Model& other) const { return sections == other.sections; }
 };
 
 // The file as the profile functions read it: lines end at any run of CR and LF, lines are
@@ -106,6 +110,7 @@ Model parse_model(std::string_view text) {
     Model m;
     std::size_t pos = 0;
     while (pos < text.size()) {
+        const std::size_t begin = pos;
         std::size_t end = pos;
         while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
         const std::string line = strip(text.substr(pos, end - pos));
@@ -115,6 +120,7 @@ Model parse_model(std::string_view text) {
         const std::size_t close = line.rfind(']');
         if (line[0] == '[' && close != std::string::npos && close > 0) {
             m.sections.push_back(Section{true, strip(line.substr(1, close - 1)), {}});
+            m.starts.push_back(begin);
             continue;
         }
         Entry e;
@@ -318,26 +324,44 @@ void ref_set(Model& m, const std::string& section, const std::string& key,
     s->entries.push_back(Entry{strip(key), true, strip(value)});
 }
 
-void ref_delete_key(Model& m, const std::string& section, const std::string& key) {
+// The deletes return whether they removed anything.
+bool ref_delete_key(Model& m, const std::string& section, const std::string& key) {
     Section* s = find_section(m, section);
-    if (s == nullptr) return;
+    if (s == nullptr) return false;
     const std::string wanted = strip(key);
     for (auto it = s->entries.begin(); it != s->entries.end(); ++it) {
         if (same_name(it->name, wanted)) {
             s->entries.erase(it);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
-void ref_delete_section(Model& m, const std::string& section) {
+bool ref_delete_section(Model& m, const std::string& section) {
     Section* s = find_section(m, section);
-    if (s == nullptr) return;
+    if (s == nullptr) return false;
     if (!s->header) {
+        const bool any = !s->entries.empty();
         s->entries.clear();
-        return;
+        return any;
     }
     m.sections.erase(m.sections.begin() + (s - m.sections.data()));
+    return true;
+}
+
+// The bytes of a text that a write to `section` may change: the first section of that name,
+// from its header line to the next header; for a new section, only the end of the file.
+struct Span {
+    std::size_t begin, end;
+};
+
+Span section_span(const std::string& text, const std::string& section) {
+    Model old = parse_model(text);
+    const Section* s = find_section(old, section);
+    if (s == nullptr) return {text.size(), text.size()};
+    const std::size_t i = static_cast<std::size_t>(s - old.sections.data());
+    return {old.starts[i], i + 1 < old.starts.size() ? old.starts[i + 1] : text.size()};
 }
 
 // ---- Input decoding ----------------------------------------------------------------------------
@@ -523,9 +547,13 @@ void op_read_int(Input& in, Model& m) {
 
 // One write, applied to the model and to the file (in the open scope, if any). Returns its
 // description.
-std::string one_write(Input& in, Model& m) {
+// `unchanged` is set when the write must leave every byte as it was (a delete that finds
+// nothing), `span` to the bytes of the file as it was that the write may change.
+std::string one_write(Input& in, Model& m, bool& unchanged, Span& span) {
     const std::uint8_t kind = in.byte() % 4;
     const std::string section = writable(name_from(in, m, false), false);
+    span = section_span(read_text(), section);
+    unchanged = false;
     bool ok = false;
     std::string what;
     if (kind <= 1) {
@@ -537,11 +565,11 @@ std::string one_write(Input& in, Model& m) {
         what = "set [" + show(section) + "] " + show(key) + "=" + show(value);
     } else if (kind == 2) {
         const std::string key = name_from(in, m, true);
-        ref_delete_key(m, section, key);
+        unchanged = !ref_delete_key(m, section, key);
         ok = pf::profile_write_string(section.c_str(), key.c_str(), nullptr, g_path.c_str());
         what = "delete key [" + show(section) + "] " + show(key);
     } else {
-        ref_delete_section(m, section);
+        unchanged = !ref_delete_section(m, section);
         ok = pf::profile_write_string(section.c_str(), nullptr, nullptr, g_path.c_str());
         what = "delete section [" + show(section) + "]";
     }
@@ -549,9 +577,28 @@ std::string one_write(Input& in, Model& m) {
     return what;
 }
 
+// Bytes outside the span of the write are kept exactly.
+void check_locality(const std::string& before, bool unchanged, Span span,
+                    const std::string& what) {
+    const std::string after = read_text();
+    if (unchanged && after != before) fail(what + ": a write that changes nothing changed bytes");
+    const std::size_t tail = before.size() - span.end;
+    if (after.compare(0, span.begin, before, 0, span.begin) == 0 && after.size() >= tail &&
+        after.compare(after.size() - tail, tail, before, span.end, tail) == 0) {
+        return;
+    }
+    fail(what + ": bytes outside [" + std::to_string(span.begin) + ", " +
+         std::to_string(span.end) + ") changed\nbefore: \"" + show(before) + "\"\nafter:  \"" +
+         show(after) + "\"");
+}
+
 void op_write(Input& in, Model& m) {
-    const std::string what = one_write(in, m);
+    const std::string before = read_text();
+    bool unchanged = false;
+    Span span{};
+    const std::string what = one_write(in, m, unchanged, span);
     check_file(m, what);
+    check_locality(before, unchanged, span, what);
 }
 
 // Several writes in one call scope reach the file together at its end; reads inside the
@@ -563,7 +610,9 @@ void op_batch(Input& in, Model& m) {
         pf::CallScope scope(pf::Access::Write);
         const int writes = 1 + in.byte() % 4;
         for (int i = 0; i < writes; ++i) {
-            what += " " + one_write(in, m) + ";";
+            bool unchanged = false;
+            Span span{};
+            what += " " + one_write(in, m, unchanged, span) + ";";
             if (in.byte() & 1) op_read_value(in, m);
         }
         check_file(before, what + " (before the scope ended)");
