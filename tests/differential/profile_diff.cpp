@@ -232,6 +232,15 @@ void fixed_cases() {
     op_get("Values", nullptr, "?", 16);  // a cut key list
     op_get("Values", nullptr, "?", 3);
 
+    case_title("line breaks inside a value, names with surrounding spaces");
+    fresh_file();
+    op_write("s", "nl", "a\r\nb=c");
+    op_get("s", "b", "?", 66);
+    op_write("s", "lf", "x\ny=z");
+    op_get("s", "y", "?", 66);
+    op_write(" sp ", " k ", "v");
+    op_get("sp", "k", "?", 66);
+
     case_title("a new file from plain writes, with updates and deletions");
     fresh_file();
     op_write("App1", "key1", "string1");
