@@ -2,6 +2,7 @@
 //
 //   characters   is_space, trim, names_equal, fold, unquote
 //   parsing      next_line, parse_block (one block), parse (whole text), serialise
+//   lines        Block's derived offsets: name_end, value_begin, entry_name, entry_value, next
 //   lookups      find_section, find_entry
 //   edits        plan (what a write changes), apply (change the blocks; a block whose new text
 //                no longer parses as one section, e.g. a value holding a line break and a
@@ -105,26 +106,11 @@ std::string_view header_name(std::string_view text, std::size_t tb, std::size_t 
 // The entry on line l; its offsets count from `base` (the start of its block).
 Line make_entry(std::string_view text, const RawLine& l, std::size_t tb, std::size_t te,
                 std::size_t base) {
-    const auto at = [base](std::size_t p) { return static_cast<std::uint32_t>(p - base); };
     Line e;
-    e.begin = at(l.begin);
-    e.end = at(l.end);
-    e.next = at(l.next);
-    e.name_begin = at(tb);
-    std::size_t eq = tb;
-    while (eq < te && text[eq] != '=') ++eq;
-    if (eq == te) {
-        e.name_end = e.value_begin = e.value_end = at(te);
-        return e;
-    }
-    std::size_t ne = eq;
-    while (ne > tb && is_space(static_cast<unsigned char>(text[ne - 1]))) --ne;
-    std::size_t vb = eq + 1;
-    while (vb < te && is_space(static_cast<unsigned char>(text[vb]))) ++vb;
-    e.name_end = at(ne);
-    e.value_begin = at(vb);
-    e.value_end = at(te);
-    e.has_equals = true;
+    e.begin = static_cast<std::uint32_t>(l.begin - base);
+    e.end = static_cast<std::uint32_t>(l.end - base);
+    const std::size_t eq = text.substr(0, te).find('=', tb);
+    if (eq != std::string_view::npos) e.equals = static_cast<std::uint32_t>(eq - base);
     return e;
 }
 
@@ -155,6 +141,7 @@ bool parse_block(Block& b, bool leading) {
         }
         first = false;
     }
+    b.entries.shrink_to_fit();
     return leading || b.has_header;
 }
 
@@ -180,6 +167,7 @@ Document parse(std::string_view text) {
     const auto close_block = [&](std::size_t end) {
         Block& b = doc.blocks.back();
         b.text.assign(text.substr(block_start, end - block_start));
+        b.entries.shrink_to_fit();
         index_block(doc, static_cast<std::uint32_t>(doc.blocks.size() - 1));
     };
     for (std::size_t pos = 0; pos < text.size();) {
@@ -224,6 +212,62 @@ bool same_text(const Document& doc, std::string_view text) {
     return pos == text.size();
 }
 
+// ---- Lines ---------------------------------------------------------------------------------
+
+namespace {
+
+// The content of line l with the spaces at both ends trimmed off: [tb, te).
+void trimmed_line(std::string_view text, const Line& l, std::size_t& tb, std::size_t& te) {
+    tb = l.begin;
+    te = l.end;
+    while (tb < te && is_space(static_cast<unsigned char>(text[tb]))) ++tb;
+    while (te > tb && is_space(static_cast<unsigned char>(text[te - 1]))) --te;
+}
+
+}  // namespace
+
+std::uint32_t Block::name_end(const Line& l) const {
+    std::size_t tb, te;
+    trimmed_line(text, l, tb, te);
+    if (!l.has_equals()) return static_cast<std::uint32_t>(te);
+    std::size_t ne = l.equals;
+    while (ne > tb && is_space(static_cast<unsigned char>(text[ne - 1]))) --ne;
+    return static_cast<std::uint32_t>(ne);
+}
+
+std::uint32_t Block::value_begin(const Line& l) const {
+    std::size_t tb, te;
+    trimmed_line(text, l, tb, te);
+    if (!l.has_equals()) return static_cast<std::uint32_t>(te);
+    std::size_t vb = l.equals + std::size_t{1};
+    while (vb < te && is_space(static_cast<unsigned char>(text[vb]))) ++vb;
+    return static_cast<std::uint32_t>(vb);
+}
+
+std::string_view Block::entry_name(const Line& l) const {
+    std::size_t tb, te;
+    trimmed_line(text, l, tb, te);
+    return std::string_view(text).substr(tb, name_end(l) - tb);
+}
+
+std::string_view Block::entry_value(const Line& l) const {
+    std::size_t tb, te;
+    trimmed_line(text, l, tb, te);
+    const std::uint32_t vb = value_begin(l);
+    return std::string_view(text).substr(vb, te - vb);
+}
+
+std::uint32_t Block::next(const Line& l) const {
+    std::size_t n = l.end;
+    if (n < text.size() && text[n] == '\r') {
+        ++n;
+        if (n < text.size() && text[n] == '\n') ++n;
+    } else if (n < text.size() && text[n] == '\n') {
+        ++n;
+    }
+    return static_cast<std::uint32_t>(n);
+}
+
 // ---- Lookups -------------------------------------------------------------------------------
 
 const Block* find_section(const Document& doc, std::string_view name) {
@@ -252,7 +296,7 @@ std::uint32_t block_number(const Document& doc, const Block* b) {
 
 // Where a new entry of the block goes: after its last entry, else after its header.
 std::uint32_t insert_point(const Block& b) {
-    if (!b.entries.empty()) return b.entries.back().next;
+    if (!b.entries.empty()) return b.next(b.entries.back());
     if (!b.has_header) return 0;
     return static_cast<std::uint32_t>(next_line(b.text, 0).next);
 }
@@ -280,17 +324,17 @@ Edit plan(const Document& doc, const Write& w) {
         edit.kind = Edit::Kind::Replace;
         edit.block = block_number(doc, block);
         edit.begin = line->begin;
-        edit.end = line->next;
+        edit.end = block->next(*line);
         return edit;
     }
     const std::string_view key = trim(w.key);
     const std::string_view value = trim_left(w.value);
     if (line != nullptr) {  // replace the value, keep the rest of the line
-        edit.begin = line->has_equals ? line->value_begin : line->name_end;
+        edit.begin = line->has_equals() ? block->value_begin(*line) : block->name_end(*line);
         edit.end = line->end;
         // Built in one expression: appending to a short string here trips a false -Wrestrict
         // of GCC 12 at -O3.
-        edit.insert = std::string(line->has_equals ? "" : "=") + std::string(value);
+        edit.insert = std::string(line->has_equals() ? "" : "=") + std::string(value);
         if (std::string_view(block->text).substr(edit.begin, edit.end - edit.begin) ==
             edit.insert) {
             return Edit{};

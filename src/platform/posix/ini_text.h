@@ -39,16 +39,15 @@ std::string_view unquote(std::string_view value);
 
 // ---- Documents -----------------------------------------------------------------------------
 
-// One non-blank line of a block, as offsets into the block's text.
+// One non-blank line of a block, as offsets into the block's text. Only where it begins, where
+// its content ends and where its first '=' is are kept (12 bytes a line beside the text); its
+// line break and its trimmed name and value are worked out from the text when asked.
 struct Line {
-    std::uint32_t begin = 0;        // first byte of the line
-    std::uint32_t end = 0;          // end of its content (where the line break starts)
-    std::uint32_t next = 0;         // first byte after its line break
-    std::uint32_t name_begin = 0;   // entry name (trimmed)
-    std::uint32_t name_end = 0;
-    std::uint32_t value_begin = 0;  // entry value (trimmed); equals value_end when empty
-    std::uint32_t value_end = 0;
-    bool has_equals = false;
+    static constexpr std::uint32_t kNoEquals = UINT32_MAX;
+    std::uint32_t begin = 0;           // first byte of the line
+    std::uint32_t end = 0;             // end of its content (where the line break starts)
+    std::uint32_t equals = kNoEquals;  // its first '=', if any
+    bool has_equals() const { return equals != kNoEquals; }
 };
 
 struct Block {
@@ -58,12 +57,14 @@ struct Block {
     std::string name;     // header name as spelled, trimmed
     std::vector<Line> entries;  // every non-blank line after the header, in order
 
-    std::string_view entry_name(const Line& l) const {
-        return std::string_view(text).substr(l.name_begin, l.name_end - l.name_begin);
-    }
-    std::string_view entry_value(const Line& l) const {
-        return std::string_view(text).substr(l.value_begin, l.value_end - l.value_begin);
-    }
+    // The entry's name and value, trimmed; the value is empty when the line has no '='.
+    std::string_view entry_name(const Line& l) const;
+    std::string_view entry_value(const Line& l) const;
+    // Where the name ends and the value begins (at the trimmed end when there is no '=').
+    std::uint32_t name_end(const Line& l) const;
+    std::uint32_t value_begin(const Line& l) const;
+    // The first byte after the line's break (CR LF, LF or CR; the end of the text when none).
+    std::uint32_t next(const Line& l) const;
 };
 
 struct Document {

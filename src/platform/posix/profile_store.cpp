@@ -11,7 +11,8 @@
 //   reads        profile_get_string (value, key list, section list), profile_get_int
 //   writes       profile_write_string: plan the edit, prepare the replacement at the first
 //                change (so that a write that cannot be carried out fails at once), apply it to
-//                the cached text; finish() writes the file once
+//                the cached text; finish() writes the file once, block by block in pieces
+//                (write_document), never as one copy of the whole text
 //   CallScope    one process-wide mutex around every exported call
 //
 // Reading, as GetPrivateProfileStringA does it:
@@ -254,6 +255,42 @@ void abandon(ScopeState& scope) {
     scope.slots.clear();
 }
 
+// A document's text goes to its replacement in pieces of this size: besides the parsed copy, a
+// large file is never held whole in memory.
+constexpr std::size_t kWriteChunk = std::size_t{1} << 16;
+
+// Writes the document's text to fd. False (errno set) on a write error.
+bool write_document(int fd, const ini::Document& doc) {
+    std::string chunk;
+    chunk.reserve(kWriteChunk);
+    for (const ini::Block& b : doc.blocks) {
+        if (chunk.size() + b.text.size() > kWriteChunk) {
+            if (!sys::write_whole(fd, chunk)) return false;
+            chunk.clear();
+        }
+        if (b.text.size() > kWriteChunk) {
+            if (!sys::write_whole(fd, b.text)) return false;
+        } else {
+            chunk += b.text;
+        }
+    }
+    return sys::write_whole(fd, chunk);
+}
+
+// Writes the document into the slot's temporary file and renames that over the target; the
+// temporary file is gone afterwards either way.
+bool replace_with(Slot& slot, const ini::Document& doc, const struct stat* old) {
+    const int fd = slot.temp_fd;
+    slot.temp_fd = -1;
+    if (!write_document(fd, doc)) {
+        const int err = errno;
+        sys::discard_temp(fd, slot.temp_path);
+        errno = err;
+        return false;
+    }
+    return sys::replace_file(fd, slot.temp_path, slot.target, {}, old);
+}
+
 // Writes every changed file of the scope (one replacement each). False when any failed; that
 // file keeps its old content and its cached copy is dropped.
 bool commit(ScopeState& scope) {
@@ -268,10 +305,8 @@ bool commit(ScopeState& scope) {
         if (it != g_cache.end()) {
             CachedFile& cf = it->second;
             try {
-                const std::string text = ini::serialise(cf.doc);
                 const struct stat* old = cf.state == FileState::Present ? &cf.st : nullptr;
-                written = sys::replace_file(slot.temp_fd, slot.temp_path, slot.target, text, old);
-                slot.temp_fd = -1;
+                written = replace_with(slot, cf.doc, old);
             } catch (...) {
                 written = false;
             }
@@ -378,7 +413,7 @@ std::uint32_t read_value(const ini::Document& doc, const char* section, const ch
                          const char* default_value, char* buffer, std::uint32_t size) {
     const ini::Block* block = ini::find_section(doc, section);
     const ini::Line* line = block != nullptr ? ini::find_entry(*block, key) : nullptr;
-    if (line != nullptr && line->has_equals) {
+    if (line != nullptr && line->has_equals()) {
         return copy_string(ini::unquote(block->entry_value(*line)), buffer, size);
     }
     const std::string_view def = default_value != nullptr ? default_value : "";
@@ -392,7 +427,7 @@ std::uint32_t read_key_names(const ini::Document& doc, const char* section,
         for (const ini::Line& l : block->entries) {
             const std::string_view name = block->entry_name(l);
             // An empty name would end the list early; the API never writes one.
-            if (!l.has_equals || name.empty() || name.front() == ';') continue;
+            if (!l.has_equals() || name.empty() || name.front() == ';') continue;
             list.append(name);
             list.push_back('\0');
         }
