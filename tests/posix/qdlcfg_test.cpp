@@ -5,7 +5,8 @@
 //   Records       add / show / list / delete of every kind, the INI keys they write
 //   Failures      each exit code with one stderr line and nothing on stdout
 //   Password      never in output, never taken as an argument
-//   Transfer      export -> import -> export is the same document; validation writes nothing
+//   Transfer      export -> import -> export is the same document; validation writes nothing;
+//                 a progress bar on a terminal
 //   Check         each problem of a hand-written bad file
 //   Pipe          a closed stdout ends the tool quietly
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -275,6 +277,40 @@ TEST_F(Qdlcfg, ListGrowsPastItsFirstCapacity) {
     ASSERT_EQ(j["ports"].size(), 150u);
     EXPECT_EQ(j["ports"][0], "P1000");
     EXPECT_EQ(j["ports"][149], "P1149");
+}
+
+TEST_F(Qdlcfg, LongImportDrawsProgressOnATerminal) {
+    Json doc = {{"modems", Json::array()}};
+    for (int i = 0; i < 301; ++i) {
+        doc["modems"].push_back({{"name", "M" + std::to_string(i)}, {"modem_dial", "ATDT"}});
+    }
+    const std::string file = machine.scratch_dir() + "/modems.json";
+    qdltest::write_file(file, doc.dump());
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, terminal.c_str(), O_RDWR | O_NOCTTY, 0);
+    std::string arg0 = "qdlcfg", arg1 = "import", arg2 = file;
+    char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, QDLCFG_BINARY, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string shown(8192, '\0');
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    const ssize_t n = read(master, shown.data(), shown.size());
+    close(master);
+    shown.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_NE(shown.find("301/301 records"), std::string::npos) << shown;
+    EXPECT_EQ(ok_json({"list", "modems"})["modems"].size(), 301u);
 }
 
 TEST_F(Qdlcfg, WritingVerbsAnswerInJson) {
