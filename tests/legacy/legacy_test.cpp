@@ -18,7 +18,12 @@ class Legacy : public ::testing::Test {
 protected:
     qdltest::Machine machine;
 
-    std::string file() const { return read_file(machine.default_file()); }
+    // The file's text, CR LF read as LF (the Windows profile functions end lines with CR LF).
+    std::string file() const {
+        std::string text = read_file(machine.default_file());
+        std::erase(text, '\r');
+        return text;
+    }
 
     static LegacyPortRecord serial(const char* name) {
         LegacyPortRecord p;
