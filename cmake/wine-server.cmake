@@ -3,11 +3,12 @@
 #   cmake -DWINE=<wine64> -DWINESERVER=<path> -DWINEPREFIX=<dir> -DACTION=start|stop
 #         -P wine-server.cmake
 #
-# start: "wineserver -p" (stays until stopped), then "wineboot", which starts wine's own
-# service processes; all with their standard streams on /dev/null. Otherwise the first test
-# program would start those processes, they would inherit its output pipes and keep them open,
-# and CTest would wait for the end of that output until the server stops. stop: "wineserver -k"
-# ends the server and the service processes.
+# start: "wineserver -p60" (the server stays while programs run, and a minute after the last
+# should the stop never come), then "wineboot", which starts wine's own service processes; all
+# with their standard streams on /dev/null. Otherwise the first test program would start those
+# processes, they would inherit its output pipes and keep them open, and CTest would wait for
+# the end of that output until the server stops. stop: "wineserver -k" ends the server and the
+# service processes.
 foreach(var WINE WINESERVER WINEPREFIX ACTION)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "${var} is not set")
@@ -16,7 +17,7 @@ endforeach()
 set(ENV{WINEPREFIX} ${WINEPREFIX})
 set(ENV{WINEDEBUG} -all)
 if(ACTION STREQUAL "start")
-  set(args -p)
+  set(args -p60)
 elseif(ACTION STREQUAL "stop")
   set(args -k)
 else()
