@@ -6,8 +6,8 @@
 #                       WINEDEBUG=-all in a prefix of its own inside the build tree
 #                       (<build>/wineprefix, made by the build), never the user's own
 #   wineserver          kept running for the whole test run (fixture qdl_wine: started with
-#                       "wineserver -p60" before the first test, stopped after the last), so each
-#                       program does not pay for starting a server
+#                       "wineserver -p60" before the first test, stopped after the last), so
+#                       each program does not pay for starting a server
 #   qdl_windows_test()  one CTest entry per test program: the fixture qdltest::Machine gives
 #                       every test a fresh machine inside one process. All programs share the
 #                       prefix's registry and Windows directory, so they run one at a time.

@@ -175,7 +175,9 @@ void op_write(const char* section, const char* key, const char* value) {
         return;
     }
     const bool ok = pf::profile_write_string(section, key, value, g_files.current.c_str());
-    const char* what = value != nullptr ? "write" : key != nullptr ? "delete-key" : "delete-section";
+    const char* what = value != nullptr ? "write"
+                       : key != nullptr ? "delete-key"
+                                        : "delete-section";
     std::string args = quoted(section);
     if (key != nullptr) args += " " + quoted(key);
     if (value != nullptr) args += " " + quoted(value);

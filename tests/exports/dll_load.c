@@ -62,7 +62,9 @@ static HMODULE check_exports(const char* path, const char* const* names, int cou
         FARPROC by_name = GetProcAddress(dll, names[i]);
         FARPROC by_ordinal = GetProcAddress(dll, MAKEINTRESOURCEA(i + 1));
         if (by_name == NULL) fail("name does not resolve", names[i]);
-        if (by_ordinal == NULL || by_ordinal != by_name) fail("ordinal is not the name's", names[i]);
+        if (by_ordinal == NULL || by_ordinal != by_name) {
+            fail("ordinal is not the name's", names[i]);
+        }
     }
     if (GetProcAddress(dll, MAKEINTRESOURCEA(count + 1)) != NULL) {
         fail("an ordinal after the last resolves", path);
