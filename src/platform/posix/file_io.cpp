@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -42,10 +43,16 @@ int sys_flock(int fd, int op) { return ::flock(fd, op); }
 int sys_fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int sys_fchown(int fd, uid_t uid, gid_t gid) { return ::fchown(fd, uid, gid); }
 int sys_access(const char* path, int mode) { return ::access(path, mode); }
+int sys_inotify_init1(int flags) { return ::inotify_init1(flags); }
+int sys_inotify_add_watch(int fd, const char* path, std::uint32_t mask) {
+    return ::inotify_add_watch(fd, path, mask);
+}
+int sys_inotify_rm_watch(int fd, int wd) { return ::inotify_rm_watch(fd, wd); }
 
 constexpr Calls kSystem{sys_open,  sys_read,     sys_write, sys_fsync,  sys_close,  sys_rename,
                         sys_unlink, sys_stat,    sys_fstat, sys_lstat,  sys_readlink, sys_mkdir,
-                        sys_flock, sys_fchmod,   sys_fchown, sys_access};
+                        sys_flock, sys_fchmod,   sys_fchown, sys_access, sys_inotify_init1,
+                        sys_inotify_add_watch,   sys_inotify_rm_watch};
 
 Calls g_calls = kSystem;
 

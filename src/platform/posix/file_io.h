@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,9 @@ struct Calls {
     int (*fchmod)(int fd, mode_t mode);
     int (*fchown)(int fd, uid_t uid, gid_t gid);
     int (*access)(const char* path, int mode);
+    int (*inotify_init1)(int flags);
+    int (*inotify_add_watch)(int fd, const char* path, std::uint32_t mask);
+    int (*inotify_rm_watch)(int fd, int wd);
 };
 
 // The table in use. Tests may replace entries; restore_calls() puts the system's back.

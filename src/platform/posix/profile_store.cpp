@@ -4,6 +4,10 @@
 //                validated by one stat; re-read when the device, inode, size, modification or
 //                change time (nanoseconds) differ, or when the last read fell in the window in
 //                which a later edit could leave all of them unchanged
+//   change watch after the store's own replacement, an inotify watch on the new file tells
+//                within that window whether anyone has changed it since, so the store's own
+//                writes are not read back
+//   validation   validate: the stat, the watch, and the read when they cannot vouch for the copy
 //   scopes       the state of one exported call: for each file it uses, the flock on
 //                "<file>.lock" (write calls), the temporary file of its replacement and whether
 //                it has unwritten changes; a profile call outside any CallScope runs in a scope
@@ -25,6 +29,7 @@
 //   nothing to list              the default as one string (trailing spaces kept)
 //   section list, no sections    "\0", ret 0
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -100,6 +105,13 @@ bool recently_changed(const struct stat& st) {
     return newest + kRacyWindowNs >= to_ns(now);
 }
 
+// The watch on the file that the store itself put in place last (see "Change watch").
+struct Watch {
+    int wd = -1;
+    bool renamed = false;  // the store's own rename was seen: every later event is a change
+    bool changed = false;  // someone changed the file after that rename
+};
+
 struct CachedFile {
     bool loaded = false;
     FileState state = FileState::Missing;
@@ -108,13 +120,128 @@ struct CachedFile {
     bool trusted = false;  // id proves that the copy is current
     ini::Document doc = ini::parse("");
     std::uint64_t used = 0;  // for dropping old entries
+    Watch watch;
 };
 
 std::unordered_map<std::string, CachedFile> g_cache;
 std::uint64_t g_use_counter = 0;
 
+// ---- Change watch --------------------------------------------------------------------------
+
+// Right after its own replacement the store holds the file's bytes, but for a few milliseconds
+// the time stamps cannot prove that nobody has changed them since: an edit in place at the same
+// size within the same clock tick, with the modification time put back, leaves every stamp as
+// it was. An inotify watch can prove it. It is set on the temporary file before the rename; the
+// store's own last steps on that file (owner, mode, close) all come before the rename
+// (IN_MOVE_SELF), so every event after the rename is someone else's change. Without inotify,
+// or when a watch cannot be set, such a copy is read again as before.
+constexpr std::uint32_t kWatchMask =
+    IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
+
+struct Notifier {
+    int fd = -1;
+    pid_t pid = 0;  // the process that made fd: a forked child makes its own
+    std::unordered_map<int, std::string> files;  // watch -> cache key
+};
+
+Notifier g_notifier;
+
+// The inotify descriptor of this process, made when first needed; -1 when there is none.
+int notifier_fd() {
+    auto& sys = sys::calls();
+    const pid_t pid = ::getpid();
+    if (g_notifier.fd >= 0 && g_notifier.pid == pid) return g_notifier.fd;
+    if (g_notifier.fd >= 0) {  // inherited through fork: the parent's queue is not ours to read
+        sys.close(g_notifier.fd);
+        for (auto& entry : g_cache) entry.second.watch = Watch{};
+        g_notifier.files.clear();
+    }
+    g_notifier.fd = sys.inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    g_notifier.pid = pid;
+    return g_notifier.fd;
+}
+
+void forget_watch(Watch& w) {
+    if (w.wd >= 0 && g_notifier.fd >= 0 && g_notifier.pid == ::getpid()) {
+        sys::calls().inotify_rm_watch(g_notifier.fd, w.wd);
+        g_notifier.files.erase(w.wd);
+    }
+    w = Watch{};
+}
+
+void note_event(const inotify_event& ev) {
+    if (ev.mask & IN_Q_OVERFLOW) {  // events were lost: no watch proves anything any more
+        for (auto& entry : g_cache) entry.second.watch.changed = true;
+        return;
+    }
+    const auto known = g_notifier.files.find(ev.wd);
+    if (known == g_notifier.files.end()) return;
+    const auto file = g_cache.find(known->second);
+    if (ev.mask & IN_IGNORED) g_notifier.files.erase(known);
+    if (file == g_cache.end() || file->second.watch.wd != ev.wd) return;
+    Watch& w = file->second.watch;
+    if (ev.mask & IN_IGNORED) {  // the file is gone, or the watch with it
+        w.wd = -1;
+        w.changed = true;
+    } else if (!w.renamed) {
+        w.renamed = (ev.mask & IN_MOVE_SELF) != 0;
+    } else {
+        w.changed = true;
+    }
+}
+
+// Reads every pending event and marks the files it concerns.
+void drain_events() {
+    const int fd = notifier_fd();
+    if (fd < 0) return;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = sys::calls().read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+            inotify_event ev;
+            std::memcpy(&ev, buffer + at, sizeof ev);
+            note_event(ev);
+            at += sizeof ev + ev.len;
+        }
+    }
+}
+
+// True when the watch proves that the file still holds what the store itself wrote last.
+bool unchanged_since_own_write(CachedFile& cf) {
+    if (cf.watch.wd < 0) return false;
+    drain_events();
+    return cf.watch.wd >= 0 && cf.watch.renamed && !cf.watch.changed;
+}
+
+// Watches the temporary file that is about to replace the file of cache entry `key`.
+void watch_replacement(CachedFile& cf, const std::string& key, const std::string& temp_path) {
+    forget_watch(cf.watch);
+    const int fd = notifier_fd();
+    if (fd < 0) return;
+    const int wd = sys::calls().inotify_add_watch(fd, temp_path.c_str(), kWatchMask);
+    if (wd < 0) return;
+    cf.watch.wd = wd;
+    g_notifier.files[wd] = key;
+}
+
+// Drops a cache entry and its watch.
+void drop_cached(std::unordered_map<std::string, CachedFile>::iterator it) {
+    forget_watch(it->second.watch);
+    g_cache.erase(it);
+}
+
+void drop_cached(const std::string& key) {
+    const auto it = g_cache.find(key);
+    if (it != g_cache.end()) drop_cached(it);
+}
+
+// ---- Validation ----------------------------------------------------------------------------
+
 // No file to read (or none that may be read): an empty copy.
 void set_missing(CachedFile& cf, FileState state) {
+    forget_watch(cf.watch);
     cf.doc = ini::parse("");
     cf.state = state;
     cf.loaded = true;
@@ -134,10 +261,11 @@ void validate(CachedFile& cf, const std::string& path) {
         set_missing(cf, FileState::NotAFile);
         return;
     }
-    if (cf.loaded && cf.trusted && cf.state == FileState::Present &&
-        same_identity(cf.id, identity_of(st))) {
+    if (cf.loaded && cf.state == FileState::Present && same_identity(cf.id, identity_of(st)) &&
+        (cf.trusted || unchanged_since_own_write(cf))) {
         return;
     }
+    forget_watch(cf.watch);  // from here on the copy is the file as read
     const int fd = sys.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
         set_missing(cf, errno == ENOENT ? FileState::Missing : FileState::Unreadable);
@@ -202,7 +330,7 @@ void drop_old_entries(const ScopeState& scope) {
             }
         }
         if (oldest == g_cache.end()) return;
-        g_cache.erase(oldest);
+        drop_cached(oldest);
     }
 }
 
@@ -249,7 +377,7 @@ void release(Slot& slot) {
 // Drops the scope's unwritten changes.
 void abandon(ScopeState& scope) {
     for (Slot& slot : scope.slots) {
-        if (slot.dirty) g_cache.erase(slot.located);
+        if (slot.dirty) drop_cached(slot.located);
         release(slot);
     }
     scope.slots.clear();
@@ -277,17 +405,19 @@ bool write_document(int fd, const ini::Document& doc) {
     return sys::write_whole(fd, chunk);
 }
 
-// Writes the document into the slot's temporary file and renames that over the target; the
-// temporary file is gone afterwards either way.
-bool replace_with(Slot& slot, const ini::Document& doc, const struct stat* old) {
+// Writes the cached document into the slot's temporary file, watches it, and renames it over
+// the target; the temporary file is gone afterwards either way.
+bool replace_with(Slot& slot, CachedFile& cf) {
     const int fd = slot.temp_fd;
     slot.temp_fd = -1;
-    if (!write_document(fd, doc)) {
+    if (!write_document(fd, cf.doc)) {
         const int err = errno;
         sys::discard_temp(fd, slot.temp_path);
         errno = err;
         return false;
     }
+    watch_replacement(cf, slot.located, slot.temp_path);
+    const struct stat* old = cf.state == FileState::Present ? &cf.st : nullptr;
     return sys::replace_file(fd, slot.temp_path, slot.target, {}, old);
 }
 
@@ -305,8 +435,7 @@ bool commit(ScopeState& scope) {
         if (it != g_cache.end()) {
             CachedFile& cf = it->second;
             try {
-                const struct stat* old = cf.state == FileState::Present ? &cf.st : nullptr;
-                written = replace_with(slot, cf.doc, old);
+                written = replace_with(slot, cf);
             } catch (...) {
                 written = false;
             }
@@ -322,7 +451,7 @@ bool commit(ScopeState& scope) {
             }
         }
         if (!written) {
-            g_cache.erase(slot.located);
+            drop_cached(slot.located);
             ok = false;
         }
         slot.dirty = false;
