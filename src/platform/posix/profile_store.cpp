@@ -133,10 +133,12 @@ std::uint64_t g_use_counter = 0;
 // size within the same clock tick, with the modification time put back, leaves every stamp as
 // it was. An inotify watch can prove it. It is set on the temporary file before the rename; the
 // store's own last steps on that file (owner, mode, close) all come before the rename
-// (IN_MOVE_SELF), so every event after the rename is someone else's change. Without inotify,
-// or when a watch cannot be set, such a copy is read again as before.
+// (IN_MOVE_SELF), so every event after the rename is someone else's change. A writer through
+// a shared memory mapping makes no IN_MODIFY and may keep its descriptor open: its open is the
+// only sign, so any open after the rename counts as a change. Without inotify, or when a watch
+// cannot be set, such a copy is read again as before.
 constexpr std::uint32_t kWatchMask =
-    IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
+    IN_OPEN | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
 
 struct Notifier {
     int fd = -1;
