@@ -446,7 +446,10 @@ bool commit(ScopeState& scope) {
                 cf.state = FileState::Present;
                 cf.st = st;
                 cf.id = identity_of(st);
-                cf.trusted = !recently_changed(st);
+                // An edit between the rename and this stat is in st already, and a slow flush
+                // can age it past the racy window: only the watch, or a read, vouches for the
+                // copy.
+                cf.trusted = false;
             } else if (written) {
                 cf.trusted = false;
                 cf.loaded = false;
