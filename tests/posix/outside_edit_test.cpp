@@ -5,14 +5,17 @@
 // time put back (so only the change time, or the inode for a replacement, tells), made by a
 // child process right after the library's own read or write, often within the same clock tick.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 
+#include "platform/posix/file_io.h"
 #include "posix/safety_support.h"
 #include "support/test_env.h"
 #include "tskqdl32.h"
@@ -174,6 +177,91 @@ TEST_F(OutsideEdit, ReplacementWithSameSizeAndTimeIsSeen) {
     text.replace(text.find("BAUDRATE=9600"), 13, "BAUDRATE=1200");
     ASSERT_NO_FATAL_FAILURE(replace_outside(text));
     EXPECT_EQ(baudrate_of("Line1"), 1200);
+}
+
+// A writer through a shared memory mapping, holding its descriptor open, right after the
+// library's own write: no write call, so no modification event, and (on tmpfs, where the
+// library's flushes take no time) the same clock tick, so the same time stamps.
+TEST_F(OutsideEdit, EditThroughASharedMappingRightAfterAWriteIsSeen) {
+    char shm[] = "/dev/shm/qdl-mapping-XXXXXX";
+    const bool on_tmpfs = access("/dev/shm", W_OK) == 0 && mkdtemp(shm) != nullptr;
+    const std::string where = on_tmpfs ? std::string(shm) : dir;
+    const std::string file = where + "/tsk_cfg.ini";
+    machine.set_registry_path(file);
+    PortRecord p = port("Line1", 9600);
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &p), QDL_OK);
+    int stale = 0;
+    const int rounds = safety::scaled(100, 30);
+    for (int i = 0; i < rounds; ++i) {
+        GlobalParameters g{};
+        g.connect_timeout = 1000 + i;
+        g.request_timeout = 1000;
+        ASSERT_EQ(QDL_Add_Record(RECORD_GLOBAL, &g), QDL_OK);
+        const int fd = open(file.c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        struct stat st {};
+        ASSERT_EQ(fstat(fd, &st), 0);
+        const auto size = static_cast<std::size_t>(st.st_size);
+        void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        ASSERT_NE(map, MAP_FAILED);
+        char* text = static_cast<char*>(map);
+        char* rate = static_cast<char*>(memmem(text, size, "BAUDRATE=", 9));
+        ASSERT_NE(rate, nullptr);
+        rate[9] = rate[9] == '9' ? '4' : '9';  // 9600 <-> 4600
+        const std::uint16_t edited = rate[9] == '9' ? 9600 : 4600;
+        if (baudrate_of("Line1") != edited) ++stale;
+        munmap(map, size);
+        close(fd);
+    }
+    EXPECT_EQ(stale, 0) << "reads of " << rounds << " that missed the edit";
+    if (on_tmpfs) {
+        for (const char* f : {"/tsk_cfg.ini", "/tsk_cfg.ini.lock"}) unlink((where + f).c_str());
+        rmdir(where.c_str());
+    }
+}
+
+// An edit that lands between the library's rename and the end of its write call, after which
+// the call is held up (a slow flush of the directory, a busy machine) until the edit is older
+// than any clock tick: the library's copy is the file before the edit and must not be trusted.
+std::string g_edit_target;
+std::string g_edit_from, g_edit_to;
+
+int rename_then_edit_then_stall(const char* from, const char* to) {
+    const int r = ::rename(from, to);
+    if (r != 0 || g_edit_target != to) return r;
+    const std::string text = qdltest::read_file(to);
+    const std::size_t at = text.find(g_edit_from);
+    struct stat before {};
+    const int fd = open(to, O_WRONLY);
+    if (at != std::string::npos && fd >= 0 && fstat(fd, &before) == 0 &&
+        pwrite(fd, g_edit_to.data(), g_edit_to.size(), static_cast<off_t>(at)) > 0) {
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        futimens(fd, times);
+    }
+    if (fd >= 0) close(fd);
+    usleep(50'000);
+    return r;
+}
+
+TEST_F(OutsideEdit, EditRightAfterTheRenameOfAStalledWriteIsSeen) {
+    PortRecord p = port("Line1", 9600);
+    ASSERT_EQ(QDL_Add_Record(RECORD_PORT, &p), QDL_OK);
+    g_edit_target = path;
+    std::uint16_t current = 9600;
+    for (int i = 0; i < 5; ++i) {
+        const std::uint16_t next = current == 9600 ? 4800 : 9600;
+        g_edit_from = "BAUDRATE=" + std::to_string(current);
+        g_edit_to = "BAUDRATE=" + std::to_string(next);
+        qdl::platform::sys::calls().rename = rename_then_edit_then_stall;
+        GlobalParameters g{};
+        g.connect_timeout = 1000 + i;
+        g.request_timeout = 1000;
+        const int status = QDL_Add_Record(RECORD_GLOBAL, &g);
+        qdl::platform::sys::restore_calls();
+        ASSERT_EQ(status, QDL_OK);
+        ASSERT_EQ(baudrate_of("Line1"), next) << "write " << i << ": a stale copy was read";
+        current = next;
+    }
 }
 
 // A file deleted outside reads as missing, and the next write does not bring back what the
