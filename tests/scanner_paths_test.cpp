@@ -133,6 +133,10 @@ TEST_P(ScannerPaths, LinesOfEveryShapeScanAlike) {
             std::string(127, '=') + "\n" + long_line + "TYPE=1\n",
         "[\x81]]\nK\x81=V\nTYPE=\x81\x40\n[\x82\xA0]\n\x81=\nTYPE=\x81\n",
         "[S]\n\x81\n" + std::string(126, 'x') + "\x81\nTYPE=Q\n",
+        // A matched section is passed over up to the piece that holds the next bracket: here
+        // that piece begins 123 bytes after the section's last line read, its bracket 127.
+        "[S]\nTYPE=1\nk=" + std::string(120, 'v') + "\nm=vv[y]\nTYPE=1\n[T]\nTYPE=2\n",
+        "[S]\nTYPE=1\nk=" + std::string(200, 'v') + "[y]\nTYPE=1\n[T]\nTYPE=2\n",
     };
     for (const std::string& text : texts) expect_same_everywhere(text);
 }

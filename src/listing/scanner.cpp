@@ -12,7 +12,9 @@
 //   Plain lines      the fast way through a line without spaces, ';', NULs or lead bytes that
 //                    lies whole in the bytes read: normalising would leave it as it is, and its
 //                    tokens follow from where its brackets and '=' signs are
-//   Reading          bytes to pieces of at most 127 bytes, CR LF read as LF
+//   Reading          bytes to pieces of at most 127 bytes, CR LF read as LF; a filtered scan
+//                    passes over the rest of a section that already matches, up to the next
+//                    piece that holds a bracket
 //   Entry points     scan_text, scan_config_file (plain and filtered), scan_text_bytewise,
 //                    free_section_list
 //
@@ -481,6 +483,39 @@ bool take_plain_line(Scan& scan, const char* bytes, std::size_t size, std::size_
     return true;
 }
 
+// A filtered scan inside a section that already matches learns nothing more until the next
+// header, and only a piece that holds a bracket byte can be one ('[' and ']' may also be the
+// second byte of a double-byte character; such a piece is simply read).
+bool section_matched(const Scan& scan) {
+    return scan.filters != nullptr && scan.state == State::InSection && scan.first_found &&
+           scan.second_found;
+}
+
+// The first '[' or ']' of bytes[from, to), or `to`.
+std::size_t next_bracket(const char* bytes, std::size_t from, std::size_t to) {
+    std::size_t found = to;
+    for (const char c : {'[', ']'}) {
+        const void* at = std::memchr(bytes + from, c, found - from);
+        if (at != nullptr) found = static_cast<std::size_t>(static_cast<const char*>(at) - bytes);
+    }
+    return found;
+}
+
+// Where the piece that begins at bytes[i] and everything after it up to the piece holding the
+// next bracket byte can be passed over: that piece's start. Only lines that end within the
+// bytes at hand are passed over (the last one may go on in the next read). i is where a piece
+// begins.
+std::size_t skip_matched_section(const char* bytes, std::size_t size, std::size_t i) {
+    std::size_t end = size;  // just after the last line feed
+    while (end > i && bytes[end - 1] != '\n') --end;
+    if (end == i) return i;
+    const std::size_t bracket = next_bracket(bytes, i, end);
+    if (bracket == end) return end;
+    std::size_t line = bracket;  // the start of the bracket's line, or i
+    while (line > i && bytes[line - 1] != '\n') --line;
+    return line + (bracket - line) / kPieceSize * kPieceSize;
+}
+
 // A byte of the piece being read; a line feed or a full piece ends it, as fgets does.
 void push(Scan& scan, char c) {
     scan.line[scan.length++] = c;
@@ -490,8 +525,10 @@ void push(Scan& scan, char c) {
 void feed(Scan& scan, const char* bytes, std::size_t size) {
     std::size_t i = 0;
     while (i < size && !scan.out_of_memory) {
-        if (scan.length == 0 && !scan.carriage_return && take_plain_line(scan, bytes, size, i)) {
-            continue;
+        if (scan.length == 0 && !scan.carriage_return) {
+            if (section_matched(scan)) i = skip_matched_section(bytes, size, i);
+            if (i == size) break;
+            if (take_plain_line(scan, bytes, size, i)) continue;
         }
         if (scan.carriage_return) {
             scan.carriage_return = false;
