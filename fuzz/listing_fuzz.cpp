@@ -23,6 +23,7 @@
 #include "listing/query.h"
 #include "listing/scanner.h"
 #include "platform/platform.h"
+#include "testing/hooks.h"
 #include "tskqdl32.h"
 
 namespace {

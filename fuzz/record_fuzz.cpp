@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "testing/hooks.h"
 #include "tskqdl32.h"
 
 #if defined(__SANITIZE_ADDRESS__)

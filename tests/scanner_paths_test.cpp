@@ -13,6 +13,7 @@
 #include "listing/scanner.h"
 #include "platform/platform.h"
 #include "support/test_env.h"
+#include "testing/hooks.h"
 #include "tskqdl32.h"
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "listing/scanner.h"
 #include "platform/platform.h"
+#include "testing/hooks.h"
 #include "tskqdl32.h"
 
 namespace {

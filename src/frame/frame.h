@@ -31,8 +31,9 @@ void resolve_config_path(char* buffer, std::size_t size);
 // copies: every path is the fixed default name.
 const char* config_path(PathBuffer which);
 
-// Tests only: empties every path copy, as a fresh process has them.
-void reset_config_paths_for_tests();
+// The four copies themselves, empty until first used (index: PathBuffer).
+using PathCopies = std::array<std::array<char, kPathSize>, 4>;
+PathCopies& path_copies();
 
 // ---- Profile conventions (profile.cpp) --------------------------------------------------
 

@@ -25,6 +25,7 @@
 #include "frame/frame.h"
 #include "posix/safety_support.h"
 #include "support/test_env.h"
+#include "testing/hooks.h"
 #include "tskqdl32.h"
 
 namespace {
