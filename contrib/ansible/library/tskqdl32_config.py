@@ -1,0 +1,218 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# tskqdl32_config - makes a host's TSKQDL32 configuration hold given records, through
+# `qdlcfg apply --json`. Needs ansible-core and the standard library only.
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: tskqdl32_config
+short_description: Make a host's TSKQDL32 communication configuration hold given records
+description:
+  - Drives C(qdlcfg apply --json) on the managed host. Records the document holds are added
+    when missing and rewritten only when their fields differ; equal records are left alone and
+    the file is not replaced, so a second run reports no change.
+  - Give either a whole document (C(config) or C(src)) or one record (C(kind), C(name),
+    C(fields), C(state)).
+  - All or nothing - when one record is refused, nothing is written.
+options:
+  config:
+    description:
+      - A whole configuration document, as C(qdlcfg export) writes it (keys C(ports),
+        C(devices), C(modems), C(global), and C(absent) for records that must not exist).
+        C(format) and C(version) are added when missing.
+    type: dict
+  src:
+    description: Path of such a document (JSON) on the managed host.
+    type: path
+  prune:
+    description:
+      - Also delete the records, of the kinds the document holds, that it does not hold.
+    type: bool
+    default: false
+  kind:
+    description: The kind of the one record to manage.
+    type: str
+    choices: [port, device, modem, global]
+  name:
+    description: The record's name (not for C(kind=global)).
+    type: str
+  fields:
+    description:
+      - The record's fields, by the keys C(qdlcfg export) writes (C(type), C(port),
+        C(connect_timeout), ...). The record is applied as one record of a document.
+    type: dict
+    default: {}
+  state:
+    description: Whether the record must exist (C(absent) deletes it when present).
+    type: str
+    choices: [present, absent]
+    default: present
+  qdlcfg:
+    description: Path of the C(qdlcfg) tool; by default it is looked up on the PATH.
+    type: path
+  prefix:
+    description: The configuration's prefix directory (C(TSKQDL32_PREFIX) for the tool).
+    type: path
+notes:
+  - Supports check mode (nothing is written) and diff mode (before and after, field by field).
+  - A password is never shown, neither in a diff nor in the module's arguments.
+requirements: [qdlcfg with the apply verb]
+'''
+
+EXAMPLES = r'''
+- name: Make the configuration equal to the fleet's document
+  tskqdl32_config:
+    src: /etc/tskqdl32/site.json
+    prune: true
+
+- name: One port
+  tskqdl32_config:
+    kind: port
+    name: LineA
+    fields: {type: kwt-serial, port: COM1, baudrate: 9600, parity: even}
+
+- name: No modem DialSouth
+  tskqdl32_config:
+    kind: modem
+    name: DialSouth
+    state: absent
+'''
+
+RETURN = r'''
+changes:
+  description:
+    - One entry per record added, updated or deleted (would be, in check mode), as
+      C(qdlcfg apply --json) reports it. Field values are before/after pairs.
+  returned: success
+  type: list
+  elements: dict
+  sample: [{action: update, kind: port, name: LineA,
+            fields: {baudrate: {before: 9600, after: 19200}}}]
+'''
+
+import json
+
+from ansible.module_utils.basic import AnsibleModule
+
+FORMAT = 'tskqdl32-configuration'
+SECTIONS = {'port': 'ports', 'device': 'devices', 'modem': 'modems'}
+HIDDEN = '<hidden>'
+
+
+def build_document(p):
+    """The document for one record, or the given document with its format filled in."""
+    if p['config'] is not None:
+        doc = dict(p['config'])
+    elif p['kind'] == 'global':
+        doc = {'global': dict(p['fields'])}
+    elif p['state'] == 'absent':
+        doc = {'absent': {SECTIONS[p['kind']]: [p['name']]}}
+    else:
+        record = dict(p['fields'])
+        record['name'] = p['name']
+        doc = {SECTIONS[p['kind']]: [record]}
+    doc.setdefault('format', FORMAT)
+    doc.setdefault('version', 1)
+    return doc
+
+
+def field_lines(fields, side):
+    lines = []
+    for key in sorted(fields):
+        value = fields[key].get(side)
+        if value is not None:
+            shown = HIDDEN if key == 'password' else json.dumps(value)
+            lines.append('%s = %s\n' % (key, shown))
+    return ''.join(lines)
+
+
+def diff_of(changes):
+    """Ansible's diff: one before/after text per changed record."""
+    out = []
+    for c in changes:
+        title = c['kind'] if c.get('name') is None else '%s %s' % (c['kind'], c['name'])
+        fields = c.get('fields') or {}
+        out.append({'before_header': title, 'after_header': title,
+                    'before': '' if c['action'] == 'add' else field_lines(fields, 'before'),
+                    'after': '' if c['action'] == 'delete' else field_lines(fields, 'after')})
+    return out
+
+
+def error_of(rc, err):
+    """The failure message, and the tool's error object when stderr carries one."""
+    for line in reversed(err.strip().splitlines()):
+        try:
+            e = json.loads(line)['error']
+        except (ValueError, KeyError, TypeError):
+            continue
+        msg = 'qdlcfg apply failed (exit %s): %s' % (e.get('exit_code', rc), e.get('message'))
+        if e.get('status_name'):
+            msg += ' [%s, status %s]' % (e['status_name'], e.get('status'))
+        return msg, e
+    return 'qdlcfg apply failed (exit %d): %s' % (rc, err.strip() or 'no message'), {}
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            config=dict(type='dict'),
+            src=dict(type='path'),
+            prune=dict(type='bool', default=False),
+            kind=dict(type='str', choices=['port', 'device', 'modem', 'global']),
+            name=dict(type='str'),
+            fields=dict(type='dict', default={}),
+            state=dict(type='str', choices=['present', 'absent'], default='present'),
+            qdlcfg=dict(type='path'),
+            prefix=dict(type='path'),
+        ),
+        mutually_exclusive=[('config', 'src', 'kind')],
+        required_one_of=[('config', 'src', 'kind')],
+        required_if=[('kind', 'port', ['name']), ('kind', 'device', ['name']),
+                     ('kind', 'modem', ['name'])],
+        supports_check_mode=True,
+    )
+    p = module.params
+    if p['kind'] == 'global' and p['state'] == 'absent':
+        module.fail_json(msg='the global parameters cannot be absent')
+    if p['kind'] is None and (p['name'] or p['fields'] or p['state'] != 'present'):
+        module.fail_json(msg='name, fields and state go with kind, not with config or src')
+
+    tool = p['qdlcfg'] or module.get_bin_path('qdlcfg', required=True)
+    args = [tool, 'apply', '--json']
+    args += ['--check'] if module.check_mode else []
+    args += ['--diff'] if module._diff else []
+    args += ['--prune'] if p['prune'] else []
+    data = None
+    if p['src']:
+        args.append(p['src'])
+    else:
+        doc = build_document(p)
+        password = (doc.get('global') or {}).get('password')
+        if password:
+            module.no_log_values.add(str(password))
+        data = json.dumps(doc)
+        args.append('-')
+    env = {'TSKQDL32_PREFIX': p['prefix']} if p['prefix'] else None
+
+    rc, out, err = module.run_command(args, data=data, environ_update=env)
+    if rc != 0:
+        msg, error = error_of(rc, err)
+        module.fail_json(msg=msg, rc=rc, error=error, stderr=err)
+    try:
+        report = json.loads(out)
+        changes = report['changes']
+        changed = bool(report['changed'])
+    except (ValueError, KeyError, TypeError):
+        module.fail_json(msg='qdlcfg apply gave no report: %s' % out.strip()[:300], rc=rc,
+                         stderr=err)
+    result = dict(changed=changed, changes=changes)
+    if module._diff:
+        result['diff'] = diff_of(changes)
+    module.exit_json(**result)
+
+
+if __name__ == '__main__':
+    main()
