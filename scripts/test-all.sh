@@ -15,7 +15,8 @@ quick=0
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for p in cmake g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev nlohmann-json3-dev pkg-config; do
+for p in cmake g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev nlohmann-json3-dev pkg-config \
+         ansible-core; do
   have_pkg "$p" || need+=("$p")
 done
 if [ "$quick" = 0 ]; then

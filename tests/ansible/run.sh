@@ -1,0 +1,63 @@
+#!/bin/sh
+# run.sh QDLCFG SOURCE_DIR [ANSIBLE_PLAYBOOK] - plays site.yml with the tskqdl32_config module
+# against localhost in a fresh machine (TSKQDL32_PREFIX): in check mode (the file stays as it
+# was), for real (changed), again (nothing changed, the file not replaced), and with a bad value
+# (the task fails naming the library status, the file stays as it was). Exit 0 when all hold.
+set -eu
+qdlcfg=$1 src=$2 playbook=${3:-ansible-playbook}
+command -v "$playbook" >/dev/null || { echo "ansible test: $playbook not found (skipped)"; exit 77; }
+work=$(mktemp -d "${TMPDIR:-/tmp}/qdl-ansible.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+fail() { echo "ansible test: $*" >&2; cat "$work/out" >&2; exit 1; }
+
+# Everything Ansible keeps goes under $work, never into ~/.ansible or a cwd ansible.cfg.
+: >"$work/ansible.cfg"
+export ANSIBLE_CONFIG="$work/ansible.cfg" ANSIBLE_HOME="$work/home" \
+    ANSIBLE_LOCAL_TEMP="$work/tmp" ANSIBLE_REMOTE_TEMP="$work/remote-tmp" \
+    ANSIBLE_LIBRARY="$src/contrib/ansible/library" ANSIBLE_NOCOLOR=1 \
+    ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_STDOUT_CALLBACK=default
+export TSKQDL32_PREFIX="$work/machine"
+ini=$TSKQDL32_PREFIX/windows/tsk_cfg.ini
+secret=Qx7-never-shown
+
+play() {  # play EXPECTED_RC ARGS... ; output in $work/out
+    want=$1; shift
+    rc=0
+    timeout 300 "$playbook" -i localhost, "$src/tests/ansible/site.yml" \
+        -e "qdlcfg=$qdlcfg prefix=$TSKQDL32_PREFIX secret=$secret" "$@" >"$work/out" 2>&1 || rc=$?
+    [ "$rc" = "$want" ] || fail "ansible-playbook $* exited $rc, not $want"
+}
+changed() { sed -n 's/^localhost *:.* changed=\([0-9]*\).*/\1/p' "$work/out"; }
+stamp() { stat -c '%i %y %s' "$ini"; }
+
+printf '%s' '{"format": "tskqdl32-configuration", "version": 1,
+  "devices": [{"name": "Old1", "ip_addr": "10.0.0.9"}],
+  "modems": [{"name": "DialOld", "modem_phoneno": "5550100"}]}' |
+    "$qdlcfg" apply - >/dev/null || fail "seeding the machine failed"
+cp "$ini" "$work/seeded.ini"
+
+play 0 --check --diff -v
+cmp -s "$ini" "$work/seeded.ini" || fail "check mode wrote the file"
+[ "$(changed)" -eq 3 ] || fail "check mode: $(changed) changed tasks, not 3"
+grep -q 'baudrate = 9600' "$work/out" || fail "check mode: no diff of the fields"
+! grep -q "$secret" "$work/out" || fail "the password was shown"
+
+play 0 --diff
+[ "$(changed)" -eq 3 ] || fail "first run: $(changed) changed tasks, not 3"
+! grep -q "$secret" "$work/out" || fail "the password was shown"
+for gone in "device Old1" "modem DialOld"; do
+    # shellcheck disable=SC2086
+    ! "$qdlcfg" show $gone >/dev/null 2>&1 || fail "$gone is still there"
+done
+"$qdlcfg" show modem DialNorth | grep -q 5550142 || fail "modem DialNorth was not added"
+before=$(stamp)
+
+play 0
+[ "$(changed)" -eq 0 ] || fail "second run: $(changed) changed tasks, not 0"
+[ "$(stamp)" = "$before" ] || fail "second run replaced the file"
+
+cp "$ini" "$work/applied.ini"
+play 2 -e serial_port=COM9
+grep -q 'QDL_ERR_BAD_PORT_NAME' "$work/out" || fail "the failure does not name the status"
+cmp -s "$ini" "$work/applied.ini" || fail "a refused document changed the file"
+echo "ansible test: check, apply, idempotent second run and refusal all hold"
