@@ -24,7 +24,7 @@ play() {  # play EXPECTED_RC ARGS... ; output in $work/out
     want=$1; shift
     rc=0
     timeout 300 "$playbook" -i localhost, "$src/tests/ansible/site.yml" \
-        -e "qdlcfg=$qdlcfg prefix=$TSKQDL32_PREFIX secret=$secret" "$@" >"$work/out" 2>&1 || rc=$?
+        -e "{\"qdlcfg\": \"$qdlcfg\", \"prefix\": \"$TSKQDL32_PREFIX\", \"secret\": \"$secret\"}" "$@" >"$work/out" 2>&1 || rc=$?
     [ "$rc" = "$want" ] || fail "ansible-playbook $* exited $rc, not $want"
 }
 changed() { sed -n 's/^localhost *:.* changed=\([0-9]*\).*/\1/p' "$work/out"; }
