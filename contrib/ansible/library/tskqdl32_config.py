@@ -100,6 +100,8 @@ from ansible.module_utils.basic import AnsibleModule
 FORMAT = 'tskqdl32-configuration'
 SECTIONS = {'port': 'ports', 'device': 'devices', 'modem': 'modems'}
 HIDDEN = '<hidden>'
+EXITS = {1: 'refused', 2: 'usage', 3: 'file error', 4: 'invalid document',
+         5: 'library failure'}
 
 
 def build_document(p):
@@ -143,16 +145,17 @@ def diff_of(changes):
 
 def error_of(rc, err):
     """The failure message, and the tool's error object when stderr carries one."""
+    head = 'qdlcfg apply failed (exit %d, %s)' % (rc, EXITS.get(rc, 'unexpected'))
     for line in reversed(err.strip().splitlines()):
         try:
             e = json.loads(line)['error']
         except (ValueError, KeyError, TypeError):
             continue
-        msg = 'qdlcfg apply failed (exit %s): %s' % (e.get('exit_code', rc), e.get('message'))
+        msg = '%s: %s' % (head, e.get('message'))
         if e.get('status_name'):
             msg += ' [%s, status %s]' % (e['status_name'], e.get('status'))
         return msg, e
-    return 'qdlcfg apply failed (exit %d): %s' % (rc, err.strip() or 'no message'), {}
+    return '%s: %s' % (head, err.strip() or 'no message'), {}
 
 
 def main():
