@@ -32,14 +32,15 @@ stamp() { stat -c '%i %y %s' "$ini"; }
 
 printf '%s' '{"format": "tskqdl32-configuration", "version": 1,
   "devices": [{"name": "Old1", "ip_addr": "10.0.0.9"}],
-  "modems": [{"name": "DialOld", "modem_phoneno": "5550100"}]}' |
+  "modems": [{"name": "DialOld", "modem_phoneno": "5550100"}], "global": {"password": "old"}}' |
     "$qdlcfg" apply - >/dev/null || fail "seeding the machine failed"
 cp "$ini" "$work/seeded.ini"
 
 play 0 --check --diff -v
 cmp -s "$ini" "$work/seeded.ini" || fail "check mode wrote the file"
 [ "$(changed)" -eq 3 ] || fail "check mode: $(changed) changed tasks, not 3"
-grep -q 'baudrate = 9600' "$work/out" || fail "check mode: no diff of the fields"
+grep -q '^+baudrate = 9600' "$work/out" || fail "check mode: no diff of the fields"
+grep -q '^+password = <hidden' "$work/out" || fail "check mode: the new password is no change"
 ! grep -q "$secret" "$work/out" || fail "the password was shown"
 
 play 0 --diff

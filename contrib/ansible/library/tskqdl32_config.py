@@ -126,7 +126,9 @@ def field_lines(fields, side):
     for key in sorted(fields):
         value = fields[key].get(side)
         if value is not None:
-            shown = HIDDEN if key == 'password' else json.dumps(value)
+            # A changed password must still show as a changed line.
+            shown = json.dumps(value) if key != 'password' else (
+                HIDDEN if side == 'before' else '<hidden, new>')
             lines.append('%s = %s\n' % (key, shown))
     return ''.join(lines)
 
