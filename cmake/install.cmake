@@ -69,10 +69,17 @@ if(NOT WIN32)
   qdl_install_pc(tskqdl32-legacy ${QDL_LEGACY_LIBDIR} ${QDL_LEGACY_VERSION})
 endif()
 
-# docs: the public header's comments as HTML, when Doxygen is installed.
-find_package(Doxygen QUIET)
+# docs: the public header's comments as HTML, when Doxygen is installed. Any Doxygen warning
+# fails the target (WARN_AS_ERROR); diagrams are drawn only when Graphviz's dot is there.
+find_package(Doxygen QUIET OPTIONAL_COMPONENTS dot)
 if(DOXYGEN_FOUND)
   set(QDL_DOCS_DIR ${CMAKE_BINARY_DIR}/docs)
+  set(QDL_DOXYGEN_HAVE_DOT NO)
+  set(QDL_DOXYGEN_DOT_PATH "")
+  if(DOXYGEN_DOT_FOUND)
+    set(QDL_DOXYGEN_HAVE_DOT YES)
+    get_filename_component(QDL_DOXYGEN_DOT_PATH ${DOXYGEN_DOT_EXECUTABLE} DIRECTORY)
+  endif()
   set(QDL_DOXYGEN_FILTER ${CMAKE_CURRENT_LIST_DIR}/package/doxygen-filter.sed)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/package/Doxyfile.in ${QDL_DOCS_DIR}/Doxyfile @ONLY)
   add_custom_target(docs
