@@ -137,7 +137,7 @@ Model parse_model(std::string_view text) {
 std::string describe(const Model& m) {
     std::string out;
     for (const Section& s : m.sections) {
-        out += s.header ? "[" + show(s.name) + "]\n" : "(nameless)\n";
+        out += s.header ? '[' + show(s.name) + "]\n" : "(nameless)\n";
         for (const Entry& e : s.entries) {
             out += "  " + show(e.name) + (e.equals ? " = " + show(e.value) : " (no =)") + "\n";
         }
@@ -613,7 +613,7 @@ void op_batch(Input& in, Model& m) {
         for (int i = 0; i < writes; ++i) {
             bool unchanged = false;
             Span span{};
-            what += " " + one_write(in, m, unchanged, span) + ";";
+            what += ' ' + one_write(in, m, unchanged, span) + ';';
             if (in.byte() & 1) op_read_value(in, m);
         }
         check_file(before, what + " (before the scope ended)");

@@ -473,9 +473,9 @@ TEST(DeviceGet, DoubleByteTextsAreCopiedAsWholeCharacters) {
     DeviceRecord& r = g.record;
     ASSERT_EQ(QDL_Get_Record(RECORD_DEVICE, "Dbcs", &r), QDL_OK);
     EXPECT_TRUE(g.intact());
-    EXPECT_EQ(std::string(r.kwt_id), "A" + repeat(kHiragana, 6));             // 7 characters
+    EXPECT_EQ(std::string(r.kwt_id), 'A' + repeat(kHiragana, 6));             // 7 characters
     EXPECT_EQ(std::string(r.device_model), repeat(kHiragana, 16));            // 16 characters
-    EXPECT_EQ(std::string(r.default_port), "P" + repeat(kHiragana, 31));      // 32 characters
+    EXPECT_EQ(std::string(r.default_port), 'P' + repeat(kHiragana, 31));      // 32 characters
     // IP_ADDR is cut byte by byte: the lead byte of the last character stays alone.
     EXPECT_EQ(std::string(r.ip_addr), std::string(31, '1') + "\x82");
 }
@@ -631,6 +631,6 @@ TEST(DeviceExtension, DoubleByteValuesStayWithinTheirFields) {
     ASSERT_EQ(QDL_Get_Record_Ex(RECORD_DEVICE, "Dev", &g.record), QDL_OK);
     EXPECT_TRUE(g.intact());
     EXPECT_EQ(std::string(g.record.modem_recordname), repeat(kHiragana, 32));
-    EXPECT_EQ(std::string(g.record.assoc_device), "x" + repeat(kHiragana, 32));
+    EXPECT_EQ(std::string(g.record.assoc_device), 'x' + repeat(kHiragana, 32));
     EXPECT_EQ(g.record.assoc_device[65], '\0');
 }

@@ -362,7 +362,7 @@ TEST_F(PortAdd, TimeoutsAreLimitedEachOnItsOwnValue) {
                           {0xFFFFFFFEu, 63000}};
     int n = 0;
     for (const Case& c : cases) {
-        const std::string name = "T" + std::to_string(n++);
+        const std::string name = 'T' + std::to_string(n++);
         PortRecord in = unset_port(name.c_str(), PORT_TCPIP_ETH);
         in.connect_timeout = 1000;
         in.request_timeout = c.given;

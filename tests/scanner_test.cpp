@@ -153,7 +153,7 @@ TEST(ScannerPieces, LongTextsAreHeldWholeAndNamesCutTo65Bytes) {
     const std::string key(40, 'k');  // with '=', 80 bytes of value and LF: one piece
     const std::string value(80, 'v');
     EXPECT_EQ(scan("[A]\n" + key + "=" + value + "\n"), (Sections{{"A", {{key, value}}}}));
-    EXPECT_EQ(scan("[" + std::string(100, 'N') + "]\nK=1\n"),
+    EXPECT_EQ(scan('[' + std::string(100, 'N') + "]\nK=1\n"),
               (Sections{{std::string(65, 'N'), {{"K", "1"}}}}));
 }
 

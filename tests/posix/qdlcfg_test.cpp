@@ -270,7 +270,7 @@ TEST_F(Qdlcfg, ListGroupsAndKeyFilters) {
 TEST_F(Qdlcfg, ListGrowsPastItsFirstCapacity) {
     Json doc = {{"ports", Json::array()}};
     for (int i = 0; i < 150; ++i) {
-        doc["ports"].push_back({{"name", "P" + std::to_string(1000 + i)}, {"type", "vme"}});
+        doc["ports"].push_back({{"name", 'P' + std::to_string(1000 + i)}, {"type", "vme"}});
     }
     EXPECT_EQ(ok_json({"import", "-"}, doc.dump())["added"], 150);
     const Json j = ok_json({"list", "ports"});
@@ -282,7 +282,7 @@ TEST_F(Qdlcfg, ListGrowsPastItsFirstCapacity) {
 TEST_F(Qdlcfg, LongImportDrawsProgressOnATerminal) {
     Json doc = {{"modems", Json::array()}};
     for (int i = 0; i < 301; ++i) {
-        doc["modems"].push_back({{"name", "M" + std::to_string(i)}, {"modem_dial", "ATDT"}});
+        doc["modems"].push_back({{"name", 'M' + std::to_string(i)}, {"modem_dial", "ATDT"}});
     }
     const std::string file = machine.scratch_dir() + "/modems.json";
     qdltest::write_file(file, doc.dump());

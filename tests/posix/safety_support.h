@@ -133,8 +133,8 @@ inline DeviceRecord full_device(const std::string& name) {
     d.address_kind = ADDRESS_ALL;
     d.bxln_busadr = static_cast<std::uint16_t>(h % 60000);
     std::memcpy(d.dest_addr, &h, 4);
-    set_text(d.ip_addr, sizeof d.ip_addr, "10.0." + std::to_string(h % 250) + ".1");
-    set_text(d.kwt_id, sizeof d.kwt_id, "K" + std::to_string(h % 100000));
+    set_text(d.ip_addr, sizeof d.ip_addr, std::string("10.0.").append(std::to_string(h % 250)) + ".1");
+    set_text(d.kwt_id, sizeof d.kwt_id, 'K' + std::to_string(h % 100000));
     set_text(d.default_port, sizeof d.default_port, "Port" + std::to_string(h % 7));
     set_text(d.device_model, sizeof d.device_model, "Model" + std::to_string(h % 13));
     return d;
