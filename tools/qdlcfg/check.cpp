@@ -241,7 +241,8 @@ void emit(const Context& ctx, const std::string& file, Problems& problems) {
                             {"key", text_to_json(p.key)}, {"problem", p.code},
                             {"message", text_to_json(p.message)}});
         }
-        const Json j = {{"file", text_to_json(file)}, {"clean", problems.empty()}, {"problems", list}};
+        const Json j = {
+            {"file", text_to_json(file)}, {"clean", problems.empty()}, {"problems", list}};
         write_stdout(j.dump(2) + "\n");
         return;
     }

@@ -21,6 +21,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
@@ -278,14 +279,18 @@ void Cli::add_transfer() {
 // arguments are named (a password given by mistake is never echoed). A verb that is unknown
 // or missing comes first: everything else depends on which verb was meant.
 std::string usage_message(const CLI::App& root, const CLI::ParseError& e, int argc, char** argv) {
-    const std::vector<std::string> words = verb_words(argc, argv);
+    const VerbWords given = verb_words(root, argc, argv);
+    const std::vector<std::string>& words = given.words;
     const Reached r = follow_verbs(root, words);
-    if (!r.leaf) {
-        return r.used < words.size() ? unknown_verb(r.verb, words[r.used]) : missing_verb(r.verb);
-    }
+    if (!r.leaf && r.used == words.size()) return missing_verb(r.verb);
+    if (!r.leaf && !given.maybe_value[r.used]) return unknown_verb(r.verb, words[r.used]);
     const std::string path = verb_path(r.verb);
     const std::string see = " (see qdlcfg help" + (path.empty() ? "" : " " + path) + ")";
     const std::string what = e.what();
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr &&
+        what.find("subcommand") != std::string::npos) {
+        return missing_verb(r.verb);
+    }
     if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) return what + see;
     std::string named;
     for (int i = 1; i < argc; ++i) {

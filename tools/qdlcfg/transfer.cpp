@@ -188,7 +188,8 @@ Plan validate(const std::string& text) {
     const std::vector<std::string> shown(problems.begin(),
                                          problems.begin() + std::min(problems.size(), kShown));
     throw Failure(kExitInvalid,
-                  std::to_string(problems.size()) + " problems in the document (nothing was written)",
+                  std::to_string(problems.size()) +
+                      " problems in the document (nothing was written)",
                   std::nullopt, shown);
 }
 

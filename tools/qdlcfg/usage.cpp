@@ -39,6 +39,7 @@ std::size_t edit_distance(const std::string& a, const std::string& b) {
 // How far `word` is from `verb`, or nothing when it is not close: a start of the verb counts
 // as one edit; otherwise at most two edits, and fewer than half the verb's letters.
 std::optional<std::size_t> closeness(const std::string& word, const std::string& verb) {
+    if (word.size() > verb.size() + 2) return std::nullopt;  // more than two edits
     const std::string w = lower(word);
     const std::size_t d = edit_distance(w, verb);
     if (w.size() >= 2 && verb.rfind(w, 0) == 0) return std::min<std::size_t>(d, 1);
@@ -63,15 +64,22 @@ Reached follow_verbs(const CLI::App& root, const std::vector<std::string>& words
     return r;
 }
 
-std::vector<std::string> verb_words(int argc, char** argv) {
-    std::vector<std::string> words;
+VerbWords verb_words(const CLI::App& root, int argc, char** argv) {
+    VerbWords out;
+    bool maybe_value = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--") break;
-        if (arg.size() > 1 && arg[0] == '-') continue;
-        words.push_back(arg);
+        if (arg.size() > 1 && arg[0] == '-') {
+            maybe_value = arg.find('=') == std::string::npos &&
+                          root.get_option_no_throw(arg) == nullptr;
+            continue;
+        }
+        out.words.push_back(arg);
+        out.maybe_value.push_back(maybe_value);
+        maybe_value = false;
     }
-    return words;
+    return out;
 }
 
 std::string verb_path(const CLI::App* verb) {
@@ -88,7 +96,8 @@ std::string unknown_verb(const CLI::App* parent, const std::string& word) {
     const std::string prefix = path.empty() ? "" : path + " ";
     std::vector<std::pair<std::size_t, std::string>> close;
     for (const CLI::App* sub : sub_verbs(parent)) {
-        if (const auto d = closeness(word, sub->get_name())) close.emplace_back(*d, sub->get_name());
+        const std::string name = sub->get_name();
+        if (const auto d = closeness(word, name)) close.emplace_back(*d, name);
     }
     std::string text = "unknown verb '" + prefix + word + "'";
     if (close.empty()) return text + " (see qdlcfg help" + (path.empty() ? "" : " " + path) + ")";
@@ -105,7 +114,9 @@ std::string missing_verb(const CLI::App* parent) {
     const std::string path = verb_path(parent);
     if (path.empty()) return "missing verb (see qdlcfg help)";
     std::string names;
-    for (const CLI::App* sub : sub_verbs(parent)) names += (names.empty() ? "" : ", ") + sub->get_name();
+    for (const CLI::App* sub : sub_verbs(parent)) {
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
     return "missing verb after '" + path + "' (one of " + names + ")";
 }
 

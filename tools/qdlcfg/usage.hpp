@@ -19,8 +19,14 @@ struct Reached {
 };
 Reached follow_verbs(const CLI::App& root, const std::vector<std::string>& words);
 
-// The words of a command line that can name verbs: everything but options, up to "--".
-std::vector<std::string> verb_words(int argc, char** argv);
+// The words of a command line that can name verbs: everything but options, up to "--". A word
+// after an option that `root` does not know may be that option's value (a password typed as
+// an argument): maybe_value marks it, and it is never quoted as an unknown verb.
+struct VerbWords {
+    std::vector<std::string> words;
+    std::vector<bool> maybe_value;
+};
+VerbWords verb_words(const CLI::App& root, int argc, char** argv);
 
 // "add port" for the verb `port` under `add` (empty for the root).
 std::string verb_path(const CLI::App* verb);
