@@ -56,7 +56,8 @@ int exit_code_for(int status) {
 }
 
 void fail_status(std::string_view what, int status) {
-    throw Failure(exit_code_for(status), std::string(what) + ": " + describe_status(status));
+    throw Failure(exit_code_for(status), std::string(what) + ": " + describe_status(status),
+                  status);
 }
 
 void fail_usage(const std::string& message) { throw Failure(kExitUsage, message); }
