@@ -11,13 +11,7 @@
 
 namespace {
 
-using qdltest::CodePage932;
-using qdltest::Guarded;
-using qdltest::ini_text;
-using qdltest::kHiragana;
-using qdltest::repeat;
-using qdltest::set;
-using qdltest::write_ini;
+using namespace qdltest;  // support/config_file.h, support/records.h
 
 DeviceRecord device(const char* name, std::uint16_t address_kind) {
     DeviceRecord r;

@@ -24,17 +24,8 @@ namespace {
 
 using safety::baudrate_of;
 
-class OutsideEdit : public ::testing::Test {
+class OutsideEdit : public safety::ConfigInDirectory {
 protected:
-    qdltest::Machine machine;
-    std::string dir = machine.scratch_dir() + "/cfg";
-    std::string path = dir + "/tsk_cfg.ini";
-
-    void SetUp() override {
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-        machine.set_registry_path(path);
-    }
-
     // Lets the file age past the moment of its last change, so that the library may trust its
     // copy from the next read on: the edit that follows must still be seen.
     static void let_file_age() { usleep(30'000); }

@@ -52,15 +52,10 @@ int no_inotify(int) {
     return -1;
 }
 
-class OwnWriteWatch : public ::testing::Test {
+class OwnWriteWatch : public safety::ConfigInDirectory {
 protected:
-    qdltest::Machine machine;
-    std::string dir = machine.scratch_dir() + "/cfg";
-    std::string path = dir + "/tsk_cfg.ini";
-
     void SetUp() override {
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-        machine.set_registry_path(path);
+        ConfigInDirectory::SetUp();
         g_config_path = path;
         g_reads_of_config = 0;
     }

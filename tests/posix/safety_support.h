@@ -8,6 +8,7 @@
 //   file checks         the sections of a file as plain text, the keys each record kind writes,
 //                       and the files beside the configuration file (temporary leftovers)
 //   children            a forked child whose exit code carries a check's result
+//   fixture             the configuration file in a directory of its own
 //   outside edits       a change made to the file behind the library's back, keeping its times
 #pragma once
 
@@ -268,6 +269,22 @@ inline int in_child(const std::function<int()>& body) {
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);
 }
+
+// ---- Fixture -----------------------------------------------------------------------------------
+
+// A fresh machine whose registry names <scratch>/cfg/tsk_cfg.ini: a directory of its own, which
+// a test may fill, empty or take away as it likes.
+class ConfigInDirectory : public ::testing::Test {
+protected:
+    qdltest::Machine machine;
+    std::string dir = machine.scratch_dir() + "/cfg";
+    std::string path = dir + "/tsk_cfg.ini";
+
+    void SetUp() override {
+        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+        machine.set_registry_path(path);
+    }
+};
 
 // ---- Outside edits ----------------------------------------------------------------------------
 
