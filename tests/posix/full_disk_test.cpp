@@ -148,17 +148,9 @@ int attempt(const Attempt& a, const std::string& dir, const std::string& file,
     return a.write() == QDL_OK ? kRefused : kNoRecovery;
 }
 
-class FullDisk : public ::testing::Test {
+class FullDisk : public safety::ConfigInDirectory {
 protected:
-    qdltest::Machine machine;
-    std::string dir = machine.scratch_dir() + "/cfg";
-    std::string file = "tsk_cfg.ini";
-    std::string path = dir + "/" + file;
-
-    void SetUp() override {
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-        machine.set_registry_path(path);
-    }
+    std::string file = "tsk_cfg.ini";  // the name of `path` in `dir`
 
     void seed() { ASSERT_EQ(seed_file(), QDL_OK); }
 
