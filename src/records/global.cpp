@@ -5,7 +5,7 @@
 //   global_add      password check, both sections removed, CONNECT_TIMEOUT, REQUEST_TIMEOUT
 //                   (limited and stored back), PASSWORD scrambled
 //   global_get      exists probe; "Global_Parameters", or else "VTQ_Timeout"
-//   global_delete   both sections, always QDL_OK
+//   global_delete   both sections; QDL_OK also when neither was there
 //
 //   scramble / unscramble   byte i plus / minus key byte i % 16, modulo 256
 //   storable                whether a scrambled text survives the trip through the file
@@ -113,10 +113,12 @@ int global_get(GlobalParameters* record, const char* path) {
     return QDL_OK;
 }
 
+// Both sections go, whether or not either was there; a removal that cannot be written is
+// reported (the call's file then keeps both).
 int global_delete(const char* path) {
-    delete_section(path, kSection);
-    delete_section(path, kOldSection);
-    return QDL_OK;
+    const bool removed = delete_section(path, kSection);
+    const bool old_removed = delete_section(path, kOldSection);
+    return removed && old_removed ? QDL_OK : QDL_ERR_FILE;
 }
 
 }  // namespace qdl

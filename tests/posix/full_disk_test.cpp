@@ -112,6 +112,12 @@ std::vector<Attempt> attempts() {
          }},
         {"delete port", [] { return QDL_Delete_Record(RECORD_PORT, 0, "Line1"); },
          [] { return port_is("Line1", true); }},
+        {"delete global parameters", [] { return QDL_Delete_Record(RECORD_GLOBAL, 0, "x"); },
+         [] {
+             GlobalParameters g{};
+             return QDL_Get_Record(RECORD_GLOBAL, "x", &g) == QDL_OK &&
+                    g.connect_timeout == kGlobalConnect;
+         }},
         {"delete device address",
          [] { return QDL_Delete_Record(RECORD_DEVICE, ADDRESS_KWT_ID, "Dev1"); },
          [] {
