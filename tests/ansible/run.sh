@@ -8,7 +8,7 @@ qdlcfg=$1 src=$2 playbook=${3:-ansible-playbook}
 command -v "$playbook" >/dev/null || { echo "ansible test: $playbook not found (skipped)"; exit 77; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/qdl-ansible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-fail() { echo "ansible test: $*" >&2; cat "$work/out" >&2; exit 1; }
+fail() { echo "ansible test: $*" >&2; [ -f "$work/out" ] && cat "$work/out" >&2; exit 1; }
 
 # Everything Ansible keeps goes under $work, never into ~/.ansible or a cwd ansible.cfg.
 : >"$work/ansible.cfg"
