@@ -2,7 +2,9 @@
 # run.sh QDLCFG SOURCE_DIR [ANSIBLE_PLAYBOOK] - plays site.yml with the tskqdl32_config module
 # against localhost in a fresh machine (TSKQDL32_PREFIX): in check mode (the file stays as it
 # was), for real (changed), again (nothing changed, the file not replaced), and with a bad value
-# (the task fails naming the library status, the file stays as it was). Exit 0 when all hold.
+# (the task fails naming the library status, the file stays as it was). The check run is
+# verbose enough (-vvv) to print the module's arguments, where the password must be masked.
+# Exit 0 when all hold; 77 when there is no ansible-playbook.
 set -eu
 qdlcfg=$1 src=$2 playbook=${3:-ansible-playbook}
 command -v "$playbook" >/dev/null || { echo "ansible test: $playbook not found (skipped)"; exit 77; }
@@ -25,7 +27,7 @@ play() {  # play EXPECTED_RC ARGS... ; output in $work/out
     rc=0
     timeout 300 "$playbook" -i localhost, "$src/tests/ansible/site.yml" \
         -e "{\"qdlcfg\": \"$qdlcfg\", \"prefix\": \"$TSKQDL32_PREFIX\", \"secret\": \"$secret\"}" "$@" >"$work/out" 2>&1 || rc=$?
-    [ "$rc" = "$want" ] || fail "ansible-playbook $* exited $rc, not $want"
+    [ "$rc" = "$want" ] || fail "ansible-playbook [$*] exited $rc, not $want"
 }
 changed() { sed -n 's/^localhost *:.* changed=\([0-9]*\).*/\1/p' "$work/out"; }
 stamp() { stat -c '%i %y %s' "$ini"; }
@@ -36,7 +38,7 @@ printf '%s' '{"format": "tskqdl32-configuration", "version": 1,
     "$qdlcfg" apply - >/dev/null || fail "seeding the machine failed"
 cp "$ini" "$work/seeded.ini"
 
-play 0 --check --diff -v
+play 0 --check --diff -vvv
 cmp -s "$ini" "$work/seeded.ini" || fail "check mode wrote the file"
 [ "$(changed)" -eq 3 ] || fail "check mode: $(changed) changed tasks, not 3"
 grep -q '^+baudrate = 9600' "$work/out" || fail "check mode: no diff of the fields"
