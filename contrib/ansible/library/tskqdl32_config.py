@@ -42,7 +42,9 @@ options:
   fields:
     description:
       - The record's fields, by the keys C(qdlcfg export) writes (C(type), C(port),
-        C(connect_timeout), ...). The record is applied as one record of a document.
+        C(connect_timeout), ...). The record is applied as one record of a document - it is
+        made to hold exactly these fields, and a stored field not given here is removed (for
+        C(kind=global) too, except the password, which changes only when given).
     type: dict
     default: {}
   state:
