@@ -2,8 +2,9 @@
 # Installs what is missing, builds everything and runs every test:
 #   1. the Linux build (both libraries, tests, tools, examples) and its test suite;
 #   2. the Linux test suite again under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the Windows DLLs (x86_64 and i686, cross-built) and the x86_64 test suite under wine64,
-#      then the export-table checks of all libraries;
+#   3. the Windows DLLs (x86_64 and i686, cross-built), the x86_64 test suite under wine64 and
+#      the i686 one under 32-bit wine in qemu-user (scripts/windows.sh installs those two), then
+#      the export-table checks of all libraries and the differential check against both;
 #   4. short fuzzing runs of every libFuzzer target (when clang is there).
 # Usage: scripts/test-all.sh [--quick]   (--quick: Linux build and tests only)
 set -euo pipefail
