@@ -11,8 +11,9 @@
 #                        built-in DLLs directly
 #   -R 0x81000000        bounds the emulated address space: wine reserves all of it at start,
 #                        about 50 s in qemu 7.2 without the bound, 3 s with it
-# The wineserver is the native one, started by wine with -p0 when none runs for the prefix, so
-# it ends with the last program. Several threads in one program are not reliable under this
+# The wineserver is wine64's native one (/usr/lib/wine/wineserver prefers it; wine32's own could
+# not start here), started by wine with -p0 when none runs for the prefix, so it ends with the
+# last program. Several threads in one program are not reliable under this
 # emulation: run single-threaded programs.
 set -eu
 : "${WINEPREFIX:?WINEPREFIX must name the wine prefix}"

@@ -23,20 +23,21 @@ run_tests=1
 # helper programs under emulation too (25 s and more each). Runs apt-get only when something is
 # missing.
 install_windows_tools() {
-  local need=() need_i686=() sudo=()
+  local need=() need_i686=() sudo=() add_i386=0
   local p
-  for p in cmake mingw-w64 wine64 googletest; do
+  command -v cmake >/dev/null || need+=(cmake)
+  for p in mingw-w64 wine64 googletest; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
   done
   if [ "$run_tests" = 1 ]; then
     command -v qemu-i386 >/dev/null || need_i686+=(qemu-user)
-    [ -x /usr/lib/wine/wine ] || need_i686+=(wine32:i386)
+    [ -x /usr/lib/wine/wine ] || { need_i686+=(wine32:i386); add_i386=1; }
   fi
   [ ${#need[@]} -gt 0 ] || [ ${#need_i686[@]} -gt 0 ] || return 0
   [ "$(id -u)" = 0 ] || sudo=(sudo)
-  echo "== installing: ${need[*]} ${need_i686[*]}"
+  echo "== installing: ${need[*]}${need[*]:+ }${need_i686[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  if [ ${#need_i686[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ "$add_i386" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo[@]}" dpkg --add-architecture i386
   fi
   "${sudo[@]}" apt-get update -q
