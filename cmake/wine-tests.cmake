@@ -71,8 +71,10 @@ elseif(QDL_QEMU_I386 AND QDL_WINE32 AND QDL_WINESERVER)
   set(QDL_WINE_EMULATED ON)
   set(QDL_WINE_TEST_TIMEOUT 300)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/cmake/wine32-run.sh)
-  # Makes the prefix (about 15 s under emulation) with a program of wine's own.
-  add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} cmd.exe /c exit 0)
+  # Makes the prefix when it is missing (about 15 s under emulation) with a program of wine's.
+  add_test(NAME wine_prefix
+           COMMAND sh -c "test -f \"$WINEPREFIX/system.reg\" || exec \"$0\" cmd.exe /c exit 0"
+                   ${CMAKE_CROSSCOMPILING_EMULATOR})
   add_test(NAME wine_server_stop
            COMMAND ${CMAKE_COMMAND} -DWINE=${CMAKE_CROSSCOMPILING_EMULATOR}
                    -DWINESERVER=${QDL_WINESERVER} -DWINEPREFIX=${QDL_WINEPREFIX} -DACTION=stop
