@@ -10,6 +10,7 @@
 #include "frame/frame.h"
 #include "support/ini_text.h"
 #include "support/test_env.h"
+#include "testing/hooks.h"
 #include "tskqdl32.h"
 
 using qdl::PathBuffer;

@@ -12,11 +12,11 @@
 #include "platform/platform.h"
 
 namespace qdl {
-namespace {
 
-std::array<std::array<char, kPathSize>, 4> g_paths{};
-
-}  // namespace
+PathCopies& path_copies() {
+    static PathCopies copies{};
+    return copies;
+}
 
 void resolve_config_path(char* buffer, std::size_t size) {
     // An empty value counts as none: it would leave the copy empty and resolve again on every
@@ -33,13 +33,9 @@ const char* config_path(PathBuffer which) {
         (void)which;
         return kDefaultConfigName;
     }
-    auto& buffer = g_paths[static_cast<std::size_t>(which)];
+    auto& buffer = path_copies()[static_cast<std::size_t>(which)];
     if (buffer[0] == '\0') resolve_config_path(buffer.data(), buffer.size());
     return buffer.data();
-}
-
-void reset_config_paths_for_tests() {
-    for (auto& buffer : g_paths) buffer.fill('\0');
 }
 
 }  // namespace qdl

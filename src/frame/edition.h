@@ -41,21 +41,37 @@ struct Edition {
     std::uint32_t timeout_zero_becomes;  // a time-out of 0 is stored as this
 };
 
-inline constexpr PortLayout kCurrentPortLayout = {
-    sizeof(PortRecord),
-    offsetof(PortRecord, port), sizeof(PortRecord::port),
-    offsetof(PortRecord, modem_dial), offsetof(PortRecord, stopbits),
-    offsetof(PortRecord, parity), offsetof(PortRecord, baudrate),
-    offsetof(PortRecord, modem_turn), offsetof(PortRecord, multisess),
-    offsetof(PortRecord, bxln_channel), offsetof(PortRecord, bxln_pn),
-    offsetof(PortRecord, bxln_control), offsetof(PortRecord, bxln_port),
-    offsetof(PortRecord, bxln_addr),
-};
-
+// The offsets of a port record layout, taken from the record type itself.
+template <class Record>
+constexpr PortLayout port_layout_of() {
+    return {
+        .size = sizeof(Record),
+        .port = offsetof(Record, port),
+        .port_width = sizeof(Record::port),
+        .modem_dial = offsetof(Record, modem_dial),
+        .stopbits = offsetof(Record, stopbits),
+        .parity = offsetof(Record, parity),
+        .baudrate = offsetof(Record, baudrate),
+        .modem_turn = offsetof(Record, modem_turn),
+        .multisess = offsetof(Record, multisess),
+        .bxln_channel = offsetof(Record, bxln_channel),
+        .bxln_pn = offsetof(Record, bxln_pn),
+        .bxln_control = offsetof(Record, bxln_control),
+        .bxln_port = offsetof(Record, bxln_port),
+        .bxln_addr = offsetof(Record, bxln_addr),
+    };
+}
 
 inline constexpr Edition kCurrentEdition = {
-    "QDL Version 3.00 (44a1)", RECORD_MODEM, true, true, kCurrentPortLayout,
-    false, true, 6, 0,
+    .version = "QDL Version 3.00 (44a1)",
+    .last_kind = RECORD_MODEM,
+    .registry_path = true,
+    .extended = true,
+    .port = port_layout_of<PortRecord>(),
+    .port_writes_modem_dial = false,
+    .port_reads_kbrt_serial = true,
+    .port_read_chars = 6,
+    .timeout_zero_becomes = 0,
 };
 
 }  // namespace qdl

@@ -11,20 +11,16 @@
 
 namespace qdl {
 
-inline constexpr PortLayout kLegacyPortLayout = {
-    sizeof(LegacyPortRecord),
-    offsetof(LegacyPortRecord, port), sizeof(LegacyPortRecord::port),
-    offsetof(LegacyPortRecord, modem_dial), offsetof(LegacyPortRecord, stopbits),
-    offsetof(LegacyPortRecord, parity), offsetof(LegacyPortRecord, baudrate),
-    offsetof(LegacyPortRecord, modem_turn), offsetof(LegacyPortRecord, multisess),
-    offsetof(LegacyPortRecord, bxln_channel), offsetof(LegacyPortRecord, bxln_pn),
-    offsetof(LegacyPortRecord, bxln_control), offsetof(LegacyPortRecord, bxln_port),
-    offsetof(LegacyPortRecord, bxln_addr),
-};
-
 inline constexpr Edition kLegacyEdition = {
-    "QDL Version 1.01 (03a1)", RECORD_GLOBAL, false, false, kLegacyPortLayout,
-    true, false, 4, 50,
+    .version = "QDL Version 1.01 (03a1)",
+    .last_kind = RECORD_GLOBAL,
+    .registry_path = false,
+    .extended = false,
+    .port = port_layout_of<LegacyPortRecord>(),
+    .port_writes_modem_dial = true,
+    .port_reads_kbrt_serial = false,
+    .port_read_chars = 4,
+    .timeout_zero_becomes = 50,
 };
 
 }  // namespace qdl

@@ -15,7 +15,6 @@
 #include "listing/query.h"
 #include "listing/scanner.h"
 #include "platform/platform.h"
-#include "records/records.h"
 
 namespace qdl {
 

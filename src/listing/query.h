@@ -14,4 +14,9 @@ namespace qdl {
 int select_sections(const SectionList& list, const ListFilter& first, const ListFilter* second,
                     char* names, unsigned capacity, unsigned short& stored);
 
+// QDL_Get_List behind the call guard: argument checks, the filtered scan of the file that the
+// record operations use, the walk.
+int get_list(const ListFilter* first, const ListFilter* second, char* names,
+             unsigned short* count);
+
 }  // namespace qdl

@@ -57,10 +57,6 @@ std::string locate_file(const char* path);
 // True when byte c is the lead byte of a double-byte character in the active ANSI code page.
 bool is_lead_byte(unsigned char c);
 
-// Tests only: makes `code_page` the active ANSI code page of this process (932, 936, 949, 950
-// or a single-byte page). Nothing exported calls it.
-void set_code_page_for_tests(unsigned code_page);
-
 // ---- Call guard ---------------------------------------------------------------------------
 
 enum class Access { Read, Write };

@@ -1,4 +1,4 @@
-// records.h - the record kinds behind the exported functions. The frame (src/frame/exports.cpp)
+// records.h - the record kinds behind the exported functions. The entry points (src/exports/)
 // has already run the argument checks and resolved the path copy of the call; each function
 // gets the path it writes or reads through and returns a status code.
 #pragma once
@@ -32,9 +32,5 @@ int modem_get(const char* name, ModemRecord* record, const char* path);
 int modem_delete(const char* name, const char* path);
 int modem_add_extension(ModemRecordEx* record, const char* path);  // MODEM_BREAK
 int modem_get_break(const char* name, ModemRecordEx* record, const char* path);
-
-// Listing (listing/query.cpp).
-int get_list(const ListFilter* first, const ListFilter* second, char* names,
-             unsigned short* count);
 
 }  // namespace qdl

@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "support/test_env.h"
+#include "testing/hooks.h"
 
 namespace {
 

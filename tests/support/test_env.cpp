@@ -11,6 +11,7 @@
 
 #include "frame/frame.h"
 #include "platform/platform.h"
+#include "testing/hooks.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -14,6 +14,7 @@
 #include "frame/frame.h"
 #include "platform/platform.h"
 #include "support/test_env.h"
+#include "testing/hooks.h"
 
 namespace pf = qdl::platform;
 

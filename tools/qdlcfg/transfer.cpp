@@ -6,9 +6,8 @@
 //   progress   a bar on stderr for long imports on a terminal
 #include <unistd.h>
 
-#include <fstream>
+#include <algorithm>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 
 #include "commands.hpp"
@@ -32,16 +31,16 @@ constexpr Kind kGroups[] = {Kind::Port, Kind::Device, Kind::Modem};
 
 namespace {
 
-// Reads every record of a group; records the library refuses to read are reported and left out.
-Json read_group(Kind kind, bool with_password, int& unread) {
+// Reads every record of a group; records the library refuses to read are left out, each with a
+// line in `unread`.
+Json read_group(Kind kind, bool with_password, std::vector<std::string>& unread) {
     Json array = Json::array();
     for (const std::string& name : list_group(kind)) {
         Record record(kind);
         const int status = read_record(record, name);
         if (status != QDL_OK) {
-            write_stderr_line("export: " + std::string(kind_word(kind)) + " " + name +
-                              " left out: " + describe_status(status));
-            ++unread;
+            unread.push_back(std::string(kind_word(kind)) + " " + name +
+                             " left out: " + describe_status(status));
             continue;
         }
         array.push_back(record_to_json(record, JsonStyle::Export, with_password));
@@ -49,13 +48,12 @@ Json read_group(Kind kind, bool with_password, int& unread) {
     return array;
 }
 
-Json read_global(bool with_password, int& unread) {
+Json read_global(bool with_password, std::vector<std::string>& unread) {
     Record record(Kind::Global);
     const int status = read_record(record, "");
     if (status == QDL_ERR_NOT_FOUND) return nullptr;
     if (status != QDL_OK) {
-        write_stderr_line("export: global parameters left out: " + describe_status(status));
-        ++unread;
+        unread.push_back("global parameters left out: " + describe_status(status));
         return nullptr;
     }
     return record_to_json(record, JsonStyle::Export, with_password);
@@ -64,7 +62,7 @@ Json read_global(bool with_password, int& unread) {
 }  // namespace
 
 int run_export(const Context&, const ExportOptions& opts) {
-    int unread = 0;
+    std::vector<std::string> unread;
     Json doc = Json::object();
     doc["format"] = kFormat;
     doc["version"] = kFormatVersion;
@@ -74,8 +72,9 @@ int run_export(const Context&, const ExportOptions& opts) {
     }
     doc["global"] = read_global(opts.with_password, unread);
     write_stdout(doc.dump(2) + "\n");
-    if (unread > 0) {
-        throw Failure(kExitRefused, std::to_string(unread) + " record(s) could not be read");
+    if (!unread.empty()) {
+        throw Failure(kExitRefused, std::to_string(unread.size()) + " record(s) could not be read",
+                      std::nullopt, unread);
     }
     return kExitOk;
 }
@@ -102,14 +101,13 @@ std::string load_document(const std::string& file) {
         if (std::cin.bad()) throw Failure(kExitFile, "cannot read standard input");
         return text.str();
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw Failure(kExitFile, "cannot open " + file);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw Failure(kExitFile, "cannot read " + file);
-    return text;
+    return read_whole_file(file, false);
 }
 
 void check_header(const Json& doc, std::vector<std::string>& problems) {
+    for (const char* key : {"format", "version"}) {
+        if (!doc.contains(key)) problems.push_back(std::string(key) + ": missing");
+    }
     for (const auto& [key, value] : doc.items()) {
         if (key == "format") {
             if (value != kFormat) {
@@ -159,11 +157,17 @@ Plan validate(const std::string& text) {
     Json doc;
     try {
         doc = Json::parse(text);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {  // a syntax error, or a number beyond a double
         const std::string what = e.what();
-        return {{}, {"not a JSON document: " + what.substr(what.find(']') + 2)}, {}};
+        return {{},
+                {(e.id < 400 ? "not a JSON document: " : "unreadable JSON: ") +
+                 what.substr(what.find(']') + 2)},
+                {}};
     }
     if (!doc.is_object()) return {{}, {"the document must be a JSON object"}, {}};
+    if (!doc.contains("format") && !doc.contains("version")) {
+        return {{}, {"not a configuration document (no \"format\" and \"version\")"}, {}};
+    }
     check_header(doc, plan.problems);
     for (Kind kind : {Kind::Device, Kind::Port, Kind::Modem}) validate_group(doc, kind, plan);
     if (doc.contains("global") && !doc["global"].is_null()) {
@@ -181,11 +185,12 @@ Plan validate(const std::string& text) {
         throw Failure(kExitInvalid, problems.front() + " (nothing was written)");
     }
     constexpr std::size_t kShown = 50;
-    for (std::size_t i = 0; i < problems.size() && i < kShown; ++i) {
-        write_stderr_line("import: " + problems[i]);
-    }
-    throw Failure(kExitInvalid, std::to_string(problems.size()) +
-                                    " problems in the document (nothing was written)");
+    const std::vector<std::string> shown(problems.begin(),
+                                         problems.begin() + std::min(problems.size(), kShown));
+    throw Failure(kExitInvalid,
+                  std::to_string(problems.size()) +
+                      " problems in the document (nothing was written)",
+                  std::nullopt, shown);
 }
 
 // ---- import: adding ------------------------------------------------------------------------

@@ -75,10 +75,18 @@ bool registry_lookup(const char* key_path, const char* name, std::string& out) {
     return false;
 }
 
-std::atomic<unsigned> g_code_page{0};  // 0: not read yet
+}  // namespace
+
+std::atomic<unsigned>& code_page_setting() {
+    static std::atomic<unsigned> code_page{0};
+    return code_page;
+}
+
+namespace {
 
 unsigned code_page() {
-    unsigned cp = g_code_page.load(std::memory_order_acquire);
+    std::atomic<unsigned>& setting = code_page_setting();
+    unsigned cp = setting.load(std::memory_order_acquire);
     if (cp != 0) return cp;
     std::string value;
     cp = 1252;
@@ -86,7 +94,7 @@ unsigned code_page() {
         const unsigned long n = std::strtoul(value.c_str(), nullptr, 10);
         if (n == 932 || n == 936 || n == 949 || n == 950) cp = static_cast<unsigned>(n);
     }
-    g_code_page.store(cp, std::memory_order_release);
+    setting.store(cp, std::memory_order_release);
     return cp;
 }
 
@@ -126,10 +134,6 @@ bool is_lead_byte(unsigned char c) {
     case 950: return c >= 0x81 && c <= 0xFE;
     default: return false;
     }
-}
-
-void set_code_page_for_tests(unsigned code_page) {
-    g_code_page.store(code_page == 0 ? 1252 : code_page, std::memory_order_release);
 }
 
 }  // namespace qdl::platform

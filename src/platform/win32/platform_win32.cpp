@@ -10,7 +10,6 @@
 //   windows_directory         GetWindowsDirectoryA, any length
 //   locate_file               bare name -> <Windows directory>\name, anything else unchanged
 //   is_lead_byte              _ismbblead of the C runtime's multibyte code page
-//   set_code_page_for_tests   _setmbcp
 //   CallScope                 one exported call at a time per process (an SRW lock); the real
 //                             profile functions write at once, so finish() has nothing to do
 #include <cstring>
@@ -128,10 +127,6 @@ std::string locate_file(const char* path) {
 }
 
 bool is_lead_byte(unsigned char c) { return _ismbblead(c) != 0; }
-
-void set_code_page_for_tests(unsigned code_page) {
-    _setmbcp(code_page == 0 ? _MB_CP_ANSI : static_cast<int>(code_page));
-}
 
 // ---- Call guard ---------------------------------------------------------------------------
 

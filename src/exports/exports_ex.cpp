@@ -7,9 +7,9 @@
 //                            QDL_ERR_BAD_VALUE); the plain get; the extension keys
 //   QDL_Get_Modem_Record_Ex  record null; name null; the modem probe; modem_break preset to 1;
 //                            the plain get with the caller's kind; MODEM_BREAK
-#include "frame/dispatch.h"
+#include "exports/dispatch.h"
+#include "exports/guard.h"
 #include "frame/frame.h"
-#include "frame/guard.h"
 #include "records/records.h"
 #include "tskqdl32.h"
 

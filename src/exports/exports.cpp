@@ -10,9 +10,10 @@
 // The extended functions of the current library are in exports_ex.cpp.
 #include <cstring>
 
-#include "frame/dispatch.h"
+#include "exports/dispatch.h"
+#include "exports/guard.h"
 #include "frame/frame.h"
-#include "frame/guard.h"
+#include "listing/query.h"
 #include "records/records.h"
 #include "tskqdl32.h"
 
