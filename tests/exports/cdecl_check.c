@@ -106,21 +106,28 @@ static void fail(const char* what, const char* detail) {
     ++g_failures;
 }
 
+static int export_index(const char* name) {
+    int i;
+    for (i = 0; i < g_name_count; ++i) {
+        if (strcmp(g_names[i], name) == 0) return i;
+    }
+    return -1;
+}
+
 /* Calls the export `name` with `count` slots and checks the stack, the registers and the
  * status. */
 static int call(const char* name, int expect, int count, ...) {
     static const char* const kRegisters[] = {"EBX", "ESI", "EDI", "EBP"};
-    uint32_t slots[4];
-    uint32_t at_call = (4u * g_calls++) & 15u; /* ESP mod 16 at the call */
+    const int index = export_index(name);
+    const uint32_t at_call = (4u * g_calls++) & 15u; /* ESP mod 16 at the call */
     FARPROC fn = GetProcAddress(g_dll, name);
+    uint32_t slots[4];
     va_list args;
     int result;
     int i;
-    for (i = 0; i < g_name_count && strcmp(g_names[i], name) != 0; ++i) {
-    }
-    if (i < g_name_count) g_called[i] = 1;
+    if (index >= 0) g_called[index] = 1;
     if (fn == NULL) {
-        if (i < g_name_count && !g_missing[i]++) fail("missing export", name);
+        if (index >= 0 && !g_missing[index]++) fail("missing export", name);
         return expect;
     }
     va_start(args, count);
