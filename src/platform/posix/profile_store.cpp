@@ -12,7 +12,8 @@
 //                "<file>.lock" (write calls), the temporary file of its replacement and whether
 //                it has unwritten changes; a profile call outside any CallScope runs in a scope
 //                of its own (reads validate, writes replace the file at once)
-//   reads        profile_get_string (value, key list, section list), profile_get_int
+//   reads        profile_get_string (value, key list, section list), profile_get_int,
+//                profile_text (the whole copy, for the tool's batch)
 //   writes       profile_write_string: plan the edit, prepare the replacement at the first
 //                change (so that a write that cannot be carried out fails at once), apply it to
 //                the cached text; finish() writes the file once, block by block in pieces
@@ -669,6 +670,18 @@ bool profile_write_string(const char* section, const char* key, const char* valu
         }
         ini::apply(cf.doc, std::move(edit));
         slot.dirty = true;
+        return true;
+    });
+}
+
+bool profile_text(const char* path, std::string& text) {
+    if (path == nullptr || *path == '\0') return false;
+    return in_scope(Access::Read, [&](ScopeState& scope) {
+        const std::string located = locate_file(path);
+        const Slot& slot = use_file(scope, located, std::strchr(path, '/') == nullptr);
+        const CachedFile& cf = g_cache[located];
+        if (cf.state != FileState::Present && !slot.dirty) return false;
+        text = ini::serialise(cf.doc);
         return true;
     });
 }
