@@ -29,7 +29,8 @@ std::string_view action_word(Change::Action action) {
 }
 
 std::string what(const Change& c) {
-    return c.kind == Kind::Global ? std::string("global") : std::string(kind_word(c.kind)) + " " + c.name;
+    if (c.kind == Kind::Global) return "global";
+    return std::string(kind_word(c.kind)) + " " + c.name;
 }
 
 // A value as a change shows it: the password never, only whether there is one.

@@ -164,7 +164,7 @@ int run_get(const Context& ctx, const GetOptions& opts) {
                    opts.field + "\"");
     }
     if (field != nullptr && field->role == Role::Secret) {
-        fail_usage("FIELD: the password is never printed (password_set tells whether there is one)");
+        fail_usage("FIELD: the password is never printed (password_set says whether there is one)");
     }
     Record record(opts.kind);
     if (const int status = read_record(record, opts.name); status != QDL_OK) {
