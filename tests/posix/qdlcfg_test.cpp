@@ -614,13 +614,19 @@ TEST_F(Qdlcfg, ApplyPrunesAndDeletesAbsentRecordsButNotTheirNeighbours) {
 
 TEST_F(Qdlcfg, ApplyThatCannotKeepANeighbourWritesNothing) {
     qdltest::write_file(machine.default_file(),
-                        "[Pump]\nTYPE=STEAM\nIP_ADDR=10.0.0.1\n");  // a port nothing can read
+                        "[Pump]\nTYPE=STEAM\nIP_ADDR=10.0.0.1\n"  // a port nothing can read
+                        "[Site]\nTYPE=VME_PORT\nMODEM_RECORDNAME=A\n");
     const std::string before = ini();
-    const std::string err = fails(1, {"apply", "-"}, R"({
+    std::string err = fails(1, {"apply", "-"}, R"({
         "ports": [{"name": "Fresh", "type": "vme"}],
         "devices": [{"name": "Pump", "ip_addr": "10.0.0.2"}]})");
     EXPECT_NE(err.find("cannot be read"), std::string::npos) << err;
     EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;
+    // A port and a device of one section share the key MODEM_RECORDNAME: both cannot hold theirs.
+    err = fails(1, {"apply", "-"}, R"({
+        "devices": [{"name": "Site", "ip_addr": "10.0.0.3", "modem_recordname": "B"}]})");
+    EXPECT_NE(err.find("the port Site that shares the section would read back with "
+                       "modem_recordname B instead of A"), std::string::npos) << err;
     EXPECT_EQ(ini(), before);
 }
 

@@ -230,12 +230,8 @@ void verify(State& st, Change& c, const Record& want, const std::string& what) {
                display(*d.field, d.after) + " instead of " + display(*d.field, d.before));
 }
 
-void add_wanted(State& st, Change& c, bool check) {
-    if (const int s = add_copy(*c.after); s != QDL_OK) {
-        refuse(st, c, s, "");
-        return;
-    }
-    if (check) verify(st, c, *c.after, "it");
+void add_wanted(State& st, Change& c) {
+    if (const int s = add_copy(*c.after); s != QDL_OK) refuse(st, c, s, "");
 }
 
 // A device add whose existence probe looks at the whole section (the address kinds that add
@@ -247,12 +243,8 @@ bool probes_whole_section(const Record& device) {
 
 // Deletes the section (through one of its records) and adds back what it must hold: the changed
 // records and every other record it held, devices first (their add may look at the whole
-// section), then ports and modems.
-void rewrite_section(State& st, Section& s, Change* of[3]) {
-    Change& first = of[at(Kind::Device)] != nullptr ? *of[at(Kind::Device)]
-                    : of[at(Kind::Port)] != nullptr ? *of[at(Kind::Port)]
-                                                    : *of[at(Kind::Modem)];
-    std::vector<Kind> kept;
+// section), then ports and modems. False when something was refused.
+bool rewrite_section(State& st, Section& s, Change* of[3], Change& first) {
     for (Kind kind : kSectionKinds) {
         if (s.kinds[at(kind)].name.empty() || of[at(kind)] != nullptr) continue;
         if (stored(s, kind) == nullptr) {
@@ -260,9 +252,8 @@ void rewrite_section(State& st, Section& s, Change* of[3]) {
                    "the section also holds the " + std::string(kind_word(kind)) + " " +
                        s.kinds[at(kind)].name + ", which cannot be read (" +
                        describe_status(s.kinds[at(kind)].status) + "): rewriting would lose it");
-            return;
+            return false;
         }
-        kept.push_back(kind);
     }
     for (Kind kind : kSectionKinds) {
         if (s.kinds[at(kind)].name.empty()) continue;
@@ -270,23 +261,42 @@ void rewrite_section(State& st, Section& s, Change* of[3]) {
         const int status = delete_record(kind, s.kinds[at(kind)].name, ADDRESS_ALL);
         if (status != QDL_OK) {
             refuse(st, owner, status, "");
-            return;
+            return false;
         }
         break;  // the section went with that record
     }
     for (Kind kind : kSectionKinds) {
         Change* c = of[at(kind)];
         if (c != nullptr && c->action != Change::Action::Delete) {
-            add_wanted(st, *c, true);
+            add_wanted(st, *c);
         } else if (c == nullptr && !s.kinds[at(kind)].name.empty()) {
-            const std::string what = "the " + std::string(kind_word(kind)) + " " +
-                                     s.kinds[at(kind)].name + " that shares the section";
             if (const int status = add_copy(*s.kinds[at(kind)].record); status != QDL_OK) {
-                refuse(st, first, status, "could not add back " + what);
-                return;
+                refuse(st, first, status,
+                       "could not add back the " + std::string(kind_word(kind)) + " " +
+                           s.kinds[at(kind)].name + " that shares the section");
             }
-            verify(st, first, *s.kinds[at(kind)].record, what);
         }
+        if (st.outcome.failed) return false;
+    }
+    return true;
+}
+
+// After the section's changes every record it should hold must read back as wanted: records
+// of one section can share keys (a port's and a device's MODEM_RECORDNAME), so an add can
+// change what another record of the section reads.
+void verify_section(State& st, Section& s, Change* of[3], Change& first) {
+    for (Kind kind : kSectionKinds) {
+        Change* c = of[at(kind)];
+        const bool present = !s.kinds[at(kind)].name.empty();
+        if (c == nullptr && present && stored(s, kind) != nullptr) {
+            verify(st, first, *s.kinds[at(kind)].record,
+                   "the " + std::string(kind_word(kind)) + " " + s.kinds[at(kind)].name +
+                       " that shares the section");
+        } else if (c != nullptr && c->action != Change::Action::Delete &&
+                   !(c->action == Change::Action::Add && present)) {
+            verify(st, *c, *c->after, "it");
+        }
+        if (st.outcome.failed) return;
     }
 }
 
@@ -294,8 +304,12 @@ void run_section(State& st, Section& s) {
     s.done = true;
     Change* of[3] = {nullptr, nullptr, nullptr};
     for (std::size_t i : s.changes) of[at(st.outcome.changes[i].kind)] = &st.outcome.changes[i];
+    Change& first = of[at(Kind::Device)] != nullptr ? *of[at(Kind::Device)]
+                    : of[at(Kind::Port)] != nullptr ? *of[at(Kind::Port)]
+                                                    : *of[at(Kind::Modem)];
     bool rewrite = false;
-    bool added_again = false;
+    bool added_again = false;  // Goal::Add over a stored record: the library decides
+    bool adds = false;
     for (Kind kind : kSectionKinds) {
         const Change* c = of[at(kind)];
         if (c == nullptr) continue;
@@ -303,21 +317,24 @@ void run_section(State& st, Section& s) {
         rewrite = rewrite || c->action == Change::Action::Update ||
                   c->action == Change::Action::Delete;
         added_again = added_again || (c->action == Change::Action::Add && present);
+        adds = adds || c->action == Change::Action::Add;
     }
     const Change* device = of[at(Kind::Device)];
     if (device != nullptr && device->action == Change::Action::Add && s.holds_any() &&
         s.kinds[at(Kind::Device)].name.empty() && probes_whole_section(*device->after)) {
         rewrite = true;
     }
+    if (!rewrite && !adds) return;  // nothing in this section changes
+    for (Kind kind : kSectionKinds) stored(s, kind);  // as they are before the changes
     if (rewrite && !added_again) {
-        rewrite_section(st, s, of);
-        return;
+        if (!rewrite_section(st, s, of, first)) return;
+    } else {
+        for (Kind kind : kSectionKinds) {
+            Change* c = of[at(kind)];
+            if (c != nullptr && c->action == Change::Action::Add) add_wanted(st, *c);
+        }
     }
-    for (Kind kind : kSectionKinds) {
-        Change* c = of[at(kind)];
-        if (c == nullptr || c->action != Change::Action::Add) continue;
-        add_wanted(st, *c, s.kinds[at(kind)].name.empty());
-    }
+    if (!st.outcome.failed) verify_section(st, s, of, first);
 }
 
 // ---- global --------------------------------------------------------------------------------
@@ -329,11 +346,16 @@ void plan_and_run_global(State& st, Wanted& w) {
     const bool exists = read_record(current, "") == QDL_OK;
     const Field& password = *find_field(Kind::Global, "password");
     if (exists && !w.password_given) w.record.put(password, current.get(password));
-    c.after = w.record;
+    // Nothing set asks for no global parameters at all (an add of nothing writes nothing).
+    const bool nothing = set_fields(w.record, false).empty();
     if (exists) c.before = current;
+    if (!nothing) c.after = w.record;
     if (!exists) {
-        c.action = Change::Action::Add;
+        c.action = nothing ? Change::Action::Unchanged : Change::Action::Add;
         c.fields = set_fields(w.record, false);
+    } else if (nothing) {
+        c.action = Change::Action::Delete;
+        c.fields = set_fields(current, true);
     } else if (differences(current, w.record).empty()) {
         c.action = Change::Action::Unchanged;
     } else {
@@ -341,13 +363,20 @@ void plan_and_run_global(State& st, Wanted& w) {
         c.fields = differences(current, w.record);
     }
     st.outcome.changes.push_back(std::move(c));
-    Change& added = st.outcome.changes.back();
-    if (added.action == Change::Action::Unchanged) return;
+    Change& change = st.outcome.changes.back();
+    if (change.action == Change::Action::Unchanged) return;
     if (exists && st.goal == Goal::Add) {
-        refuse(st, added, QDL_ERR_EXISTS, "use --replace to replace the global parameters");
+        refuse(st, change, QDL_ERR_EXISTS, "use --replace to replace the global parameters");
         return;
     }
-    add_wanted(st, added, true);
+    if (change.action == Change::Action::Delete) {
+        if (const int s = delete_record(Kind::Global, "", 0); s != QDL_OK) {
+            refuse(st, change, s, "");
+        }
+        return;
+    }
+    add_wanted(st, change);
+    if (!st.outcome.failed) verify(st, change, *change.after, "it");
 }
 
 }  // namespace
