@@ -288,7 +288,7 @@ void append_line(std::string& out, std::string_view key, std::string_view value)
 }
 
 std::string port_text(int i) {
-    std::string t = "[" + port_name(i) + "]";
+    std::string t = '[' + port_name(i) + ']';
     t.append(kEol);
     append_line(t, "PORT", "COM1");
     append_line(t, "TYPE", "KWT_SERIAL");

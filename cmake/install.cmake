@@ -30,24 +30,38 @@ install(TARGETS tskqdl32_legacy EXPORT TSKQDL32Targets
 install(EXPORT TSKQDL32Targets NAMESPACE TSKQDL32:: DESTINATION ${QDL_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/package/TSKQDL32Config.cmake.in
   ${CMAKE_BINARY_DIR}/package/TSKQDL32Config.cmake INSTALL_DESTINATION ${QDL_CMAKE_DIR})
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/TSKQDL32ConfigVersion.cmake
+# The package's version is the current library's. TSKQDL32ConfigVersion.cmake applies the usual
+# rule (same major version, not older) and lets a request for major version 1 through, so that
+# TSKQDL32Config.cmake can say where the legacy library (1.1) is instead of a bare refusal.
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/TSKQDL32VersionRule.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/package/TSKQDL32ConfigVersion.cmake.in
+  ${CMAKE_BINARY_DIR}/package/TSKQDL32ConfigVersion.cmake @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/package/TSKQDL32Config.cmake
-  ${CMAKE_BINARY_DIR}/package/TSKQDL32ConfigVersion.cmake DESTINATION ${QDL_CMAKE_DIR})
+  ${CMAKE_BINARY_DIR}/package/TSKQDL32ConfigVersion.cmake
+  ${CMAKE_BINARY_DIR}/package/TSKQDL32VersionRule.cmake DESTINATION ${QDL_CMAKE_DIR})
 
-# The .pc files name the prefix that is installed into (cmake --install --prefix included), so
-# they are written when installing, not when configuring.
+# pkg-config files. Relocatable: the prefix is found from the .pc file's own place
+# (${pcfiledir}), so a prefix installed with --prefix, DESTDIR or moved afterwards still works.
+# Both put their library directory into the program's run path (-Wl,-rpath): the legacy library
+# lies in a directory of its own that the loader never searches, and a program built against
+# either library then runs from any prefix without LD_LIBRARY_PATH, as one built with the CMake
+# package does.
 function(qdl_install_pc name libdir version)
-  set(out ${CMAKE_BINARY_DIR}/package/${name}.pc)
-  install(CODE "
-    set(QDL_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
-    set(QDL_PC_LIBDIR \"${libdir}\")
-    set(QDL_PC_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
-    set(QDL_PC_VERSION \"${version}\")
-    configure_file(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/package/${name}.pc.in\" \"${out}\" @ONLY)
-    file(INSTALL \"${out}\"
-         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
-  ")
+  set(QDL_PC_LIBDIR ${libdir})
+  set(QDL_PC_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
+  set(QDL_PC_VERSION ${version})
+  set(pcdir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  if(IS_ABSOLUTE ${pcdir})
+    set(QDL_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
+  else()
+    file(RELATIVE_PATH up /root/${pcdir} /root)
+    string(REGEX REPLACE "/$" "" up "${up}")
+    set(QDL_PC_PREFIX "\${pcfiledir}/${up}")
+  endif()
+  configure_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/package/${name}.pc.in
+                 ${CMAKE_BINARY_DIR}/package/${name}.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/package/${name}.pc DESTINATION ${pcdir})
 endfunction()
 if(NOT WIN32)
   get_target_property(QDL_LEGACY_VERSION tskqdl32_legacy VERSION)
@@ -55,10 +69,17 @@ if(NOT WIN32)
   qdl_install_pc(tskqdl32-legacy ${QDL_LEGACY_LIBDIR} ${QDL_LEGACY_VERSION})
 endif()
 
-# docs: the public header's comments as HTML, when Doxygen is installed.
-find_package(Doxygen QUIET)
+# docs: the public header's comments as HTML, when Doxygen is installed. Any Doxygen warning
+# fails the target (WARN_AS_ERROR); diagrams are drawn only when Graphviz's dot is there.
+find_package(Doxygen QUIET OPTIONAL_COMPONENTS dot)
 if(DOXYGEN_FOUND)
   set(QDL_DOCS_DIR ${CMAKE_BINARY_DIR}/docs)
+  set(QDL_DOXYGEN_HAVE_DOT NO)
+  set(QDL_DOXYGEN_DOT_PATH "")
+  if(DOXYGEN_DOT_FOUND)
+    set(QDL_DOXYGEN_HAVE_DOT YES)
+    get_filename_component(QDL_DOXYGEN_DOT_PATH ${DOXYGEN_DOT_EXECUTABLE} DIRECTORY)
+  endif()
   set(QDL_DOXYGEN_FILTER ${CMAKE_CURRENT_LIST_DIR}/package/doxygen-filter.sed)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/package/Doxyfile.in ${QDL_DOCS_DIR}/Doxyfile @ONLY)
   add_custom_target(docs

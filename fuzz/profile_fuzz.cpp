@@ -18,8 +18,8 @@
 //   bytes 1-2    length of the initial file (little-endian, cut to what is there)
 //   then         the file, then operations until the input ends
 //
-// Built twice: as a libFuzzer target (QDL_BUILD_FUZZ, clang) and as a plain program whose main
-// replays every file of the directories or files it is given (a ctest test over the corpus).
+// Built twice: as a libFuzzer target (QDL_BUILD_FUZZ, clang) and, with replay_main.cpp, as a
+// plain program that replays the files it is given (a ctest test over the corpus).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,7 +137,7 @@ Model parse_model(std::string_view text) {
 std::string describe(const Model& m) {
     std::string out;
     for (const Section& s : m.sections) {
-        out += s.header ? "[" + show(s.name) + "]\n" : "(nameless)\n";
+        out += s.header ? '[' + show(s.name) + "]\n" : "(nameless)\n";
         for (const Entry& e : s.entries) {
             out += "  " + show(e.name) + (e.equals ? " = " + show(e.value) : " (no =)") + "\n";
         }
@@ -613,7 +613,7 @@ void op_batch(Input& in, Model& m) {
         for (int i = 0; i < writes; ++i) {
             bool unchanged = false;
             Span span{};
-            what += " " + one_write(in, m, unchanged, span) + ";";
+            what += ' ' + one_write(in, m, unchanged, span) + ';';
             if (in.byte() & 1) op_read_value(in, m);
         }
         check_file(before, what + " (before the scope ended)");
@@ -671,34 +671,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run(in);
     return 0;
 }
-
-#if defined(QDL_FUZZ_REPLAY_MAIN)
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-// Replays every regular file of the directories (or the files) named on the command line.
-int main(int argc, char** argv) {
-    namespace fs = std::filesystem;
-    std::vector<fs::path> inputs;
-    for (int i = 1; i < argc; ++i) {
-        const fs::path path(argv[i]);
-        if (!fs::is_directory(path)) {
-            inputs.push_back(path);
-            continue;
-        }
-        for (const auto& entry : fs::directory_iterator(path)) {
-            if (entry.is_regular_file()) inputs.push_back(entry.path());
-        }
-    }
-    std::sort(inputs.begin(), inputs.end());
-    for (const auto& input : inputs) {
-        std::ifstream in(input, std::ios::binary);
-        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                               bytes.size());
-    }
-    std::printf("replayed %zu inputs\n", inputs.size());
-    return inputs.empty() ? 1 : 0;  // an empty corpus proves nothing
-}
-#endif

@@ -19,8 +19,8 @@
 //   then         operations until the input ends: an operation byte, a kind byte, an address
 //                kind byte, a flags byte, then the bytes that the operation consumes
 //
-// Built twice: as a libFuzzer target (QDL_BUILD_FUZZ, clang) and as a plain program whose main
-// replays every file of the directories or files it is given (a ctest test over the corpus).
+// Built twice: as a libFuzzer target (QDL_BUILD_FUZZ, clang) and, with replay_main.cpp, as a
+// plain program that replays the files it is given (a ctest test over the corpus).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -440,34 +440,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run(in);
     return 0;
 }
-
-#if defined(QDL_FUZZ_REPLAY_MAIN)
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-// Replays every regular file of the directories (or the files) named on the command line.
-int main(int argc, char** argv) {
-    namespace fs = std::filesystem;
-    std::vector<fs::path> inputs;
-    for (int i = 1; i < argc; ++i) {
-        const fs::path path(argv[i]);
-        if (!fs::is_directory(path)) {
-            inputs.push_back(path);
-            continue;
-        }
-        for (const auto& entry : fs::directory_iterator(path)) {
-            if (entry.is_regular_file()) inputs.push_back(entry.path());
-        }
-    }
-    std::sort(inputs.begin(), inputs.end());
-    for (const auto& input : inputs) {
-        std::ifstream in(input, std::ios::binary);
-        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                               bytes.size());
-    }
-    std::printf("replayed %zu inputs\n", inputs.size());
-    return inputs.empty() ? 1 : 0;  // an empty corpus proves nothing
-}
-#endif

@@ -15,6 +15,10 @@
  * Conventions
  *   - Every function returns a signed 32-bit status: QDL_OK (0) or a negative QDL_ERR_ code.
  *     QDL_Get_List returns the number of matching sections (0 or more) instead of QDL_OK.
+ *   - Every function but QDL_Get_Version can also fail with QDL_ERR_NO_MEMORY (memory ran out)
+ *     or QDL_ERR_FILE (the configuration file could not be read or written, or the call failed
+ *     in a way no other status names); reads as well as writes. Each function's comment names
+ *     all the statuses it can return.
  *   - A kind or address kind is a 16-bit code passed in a full int; only its low 16 bits are
  *     examined (0x10001 counts as 1).
  *   - Records are byte-packed and little-endian; 32-bit fields may lie on 2-byte boundaries.
@@ -56,14 +60,16 @@
 extern "C" {
 #endif
 
-/* ---- Status codes (no other negative values occur) ------------------------------------- */
+/* ---- Status codes (no other negative values occur) -------------------------------------
+ * QDL_ERR_NO_MEMORY and QDL_ERR_FILE can come from every function but QDL_Get_Version, reads
+ * included; the other codes from the functions whose comments name them. */
 #define QDL_OK                     0   /* success */
 #define QDL_ERR_BAD_TYPE          (-1) /* record kind unknown to this library */
 #define QDL_ERR_NULL_ARG          (-2) /* a required pointer is null */
 #define QDL_ERR_BAD_ADDRESS_KIND  (-3) /* device address kind not 1..6 */
 #define QDL_ERR_EXISTS            (-4) /* the record to add is already present */
 #define QDL_ERR_BAD_VALUE         (-5) /* a value outside its allowed set */
-#define QDL_ERR_NO_MEMORY         (-6) /* the listing ran out of memory */
+#define QDL_ERR_NO_MEMORY         (-6) /* memory ran out; all but QDL_Get_Version */
 #define QDL_ERR_BAD_KWT_ID        (-7) /* KWT id begins with neither letter nor digit, not "<NULL>" */
 #define QDL_ERR_BAD_NAME          (-8) /* record name does not begin with a letter */
 #define QDL_ERR_BAD_PORT_TYPE    (-11) /* port type not 1..5, or unknown TYPE word in the file */
@@ -71,7 +77,7 @@ extern "C" {
 #define QDL_ERR_BAD_DEFAULT_PORT (-13) /* device default port does not begin with a letter */
 #define QDL_ERR_EMPTY_FILTER     (-14) /* a list filter with an empty key */
 #define QDL_ERR_NOT_FOUND        (-15) /* the record is not present */
-#define QDL_ERR_FILE             (-99) /* the configuration file could not be written or opened */
+#define QDL_ERR_FILE             (-99) /* file unreadable or unwritable; all but QDL_Get_Version */
 
 /* ---- Record kinds ---------------------------------------------------------------------- */
 #define RECORD_PORT    1 /* PortRecord (legacy library: LegacyPortRecord) */
@@ -312,35 +318,41 @@ QDL_LAYOUT_CHECK(legacy_addr, offsetof(LegacyPortRecord, bxln_addr) == 240);
  * `record`, writing one key per set field. Checks, in order: record null -> QDL_ERR_NULL_ARG;
  * kind unknown -> QDL_ERR_BAD_TYPE; then the kind's own checks (QDL_ERR_EXISTS, QDL_ERR_BAD_NAME,
  * QDL_ERR_BAD_PORT_TYPE, QDL_ERR_BAD_PORT_NAME, QDL_ERR_BAD_VALUE, QDL_ERR_BAD_ADDRESS_KIND,
- * QDL_ERR_BAD_KWT_ID, QDL_ERR_BAD_DEFAULT_PORT). QDL_ERR_FILE when the file cannot be written.
- * Cuts texts and clamps time-outs in the caller's record. Returns QDL_OK on success. */
+ * QDL_ERR_BAD_KWT_ID, QDL_ERR_BAD_DEFAULT_PORT). QDL_ERR_FILE when the file cannot be written;
+ * QDL_ERR_NO_MEMORY. Cuts texts and clamps time-outs in the caller's record. Returns QDL_OK on
+ * success. */
 QDL_API int QDL_CALL QDL_Add_Record(int kind, void *record);
 
 /* Adds an extended record (kind 1 PortRecordEx, 2 DeviceRecordEx, 4 ModemRecordEx): the plain
  * add, then MODEM_RECORDNAME / ASSOC_DEVICE / MODEM_BREAK. Record null -> QDL_ERR_NULL_ARG;
- * another kind -> QDL_ERR_BAD_VALUE; otherwise the plain add's status, or QDL_ERR_FILE. */
+ * another kind -> QDL_ERR_BAD_VALUE; then the plain add's status (see QDL_Add_Record); then
+ * QDL_ERR_BAD_VALUE for an extension text holding a line break (the plain record stays added);
+ * QDL_ERR_FILE; QDL_ERR_NO_MEMORY. Returns QDL_OK on success. */
 QDL_API int QDL_CALL QDL_Add_Record_Ex(int kind, void *record);
 
 /* Deletes a record: a port or modem section, a device address key (the section goes with its
- * last address, or at once with ADDRESS_ALL), or both global sections (always QDL_OK).
- * name null -> QDL_ERR_NULL_ARG; kind unknown -> QDL_ERR_BAD_TYPE; QDL_ERR_NOT_FOUND;
- * QDL_ERR_FILE. address_kind is used for devices only. */
+ * last address, or at once with ADDRESS_ALL), or both global sections (QDL_OK also when neither
+ * is there). name null -> QDL_ERR_NULL_ARG; kind unknown -> QDL_ERR_BAD_TYPE; QDL_ERR_NOT_FOUND
+ * (ports, devices, modems); QDL_ERR_FILE; QDL_ERR_NO_MEMORY. address_kind is used for devices
+ * only. Returns QDL_OK on success. */
 QDL_API int QDL_CALL QDL_Delete_Record(int kind, int address_kind, const char *name);
 
 /* Reads the record `name` of the given kind into `record` (name is not used for kind 3 but
  * must not be null). name null, then record null -> QDL_ERR_NULL_ARG; kind unknown ->
  * QDL_ERR_BAD_TYPE; QDL_ERR_NOT_FOUND (record untouched); QDL_ERR_BAD_PORT_TYPE for an unknown
- * TYPE word (name already filled). Returns QDL_OK. */
+ * TYPE word (name already filled); QDL_ERR_FILE; QDL_ERR_NO_MEMORY. Returns QDL_OK. */
 QDL_API int QDL_CALL QDL_Get_Record(int kind, const char *name, void *record);
 
 /* Reads an extended port (kind 1, PortRecordEx) or device (kind 2, DeviceRecordEx) record.
  * record null -> QDL_ERR_NULL_ARG; another kind -> QDL_ERR_BAD_VALUE; otherwise as
- * QDL_Get_Record. */
+ * QDL_Get_Record (QDL_ERR_NULL_ARG for a null name, QDL_ERR_NOT_FOUND, QDL_ERR_BAD_PORT_TYPE,
+ * QDL_ERR_FILE, QDL_ERR_NO_MEMORY). */
 QDL_API int QDL_CALL QDL_Get_Record_Ex(int kind, const char *name, void *record);
 
 /* Reads a modem record with its break flag (callers pass kind 4). record null, then name null
  * -> QDL_ERR_NULL_ARG; no modem record of that name -> QDL_ERR_NOT_FOUND; otherwise as
- * QDL_Get_Record. An absent MODEM_BREAK reads as 1. */
+ * QDL_Get_Record with the given kind (QDL_ERR_BAD_TYPE for an unknown one), QDL_ERR_FILE,
+ * QDL_ERR_NO_MEMORY. An absent MODEM_BREAK reads as 1. */
 QDL_API int QDL_CALL QDL_Get_Modem_Record_Ex(int kind, const char *name, ModemRecordEx *record);
 
 /* Lists the sections holding first->key (and second->key, when second is not null), with the

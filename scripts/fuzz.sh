@@ -11,7 +11,7 @@ seconds=${1:-60}
 jobs=${JOBS:-2}
 build=build-fuzz
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQDL_WERROR="${QDL_WERROR:-OFF}" \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DQDL_BUILD_FUZZ=ON -DQDL_BUILD_TESTS=OFF -DQDL_BUILD_TOOLS=OFF -DQDL_BUILD_BENCH=OFF >/dev/null
 targets=$(sed -n 's/^qdl_fuzz_target(\([a-z_]*\))$/\1/p' fuzz/CMakeLists.txt)

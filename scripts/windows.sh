@@ -7,8 +7,9 @@
 #                the export checks of all four DLLs; CTest runs the programs under wine64 in a
 #                prefix inside build-win64 (made by the build, never the user's own)
 #
-# Needs the Debian packages mingw-w64, wine64, googletest and cmake (ninja-build is used when
-# present). Usage: scripts/windows.sh [--no-tests]; JOBS sets the build's parallelism (2).
+# Needs the Debian packages mingw-w64, wine64, googletest and cmake (scripts/deps.sh --windows;
+# ninja-build is used when present). Usage: scripts/windows.sh [--no-tests]; JOBS sets the
+# build's parallelism (2), QDL_WERROR=ON makes warnings errors (as test-all.sh does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
@@ -25,7 +26,7 @@ if [ "$run_tests" = 1 ] && [ ! -x /usr/lib/wine/wine64 ] && ! command -v wine64 
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "windows.sh: missing ${missing[*]}" >&2
-  echo "  install with: apt-get install mingw-w64 wine64 googletest cmake" >&2
+  echo "  install with: scripts/deps.sh --windows" >&2
   exit 2
 fi
 
@@ -42,7 +43,7 @@ configure() {
     rm -rf "$dir"
   fi
   cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQDL_WERROR="${QDL_WERROR:-OFF}" "$@" >/dev/null
 }
 
 echo "== build-win32 (i686)"

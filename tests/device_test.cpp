@@ -3,40 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sstream>
 #include <string>
-#include <string_view>
 
-#include "platform/platform.h"
-#include "support/test_env.h"
-#include "testing/hooks.h"
+#include "support/config_file.h"
+#include "support/records.h"
 #include "tskqdl32.h"
 
 namespace {
 
-// The configuration file without blank lines and with LF line ends.
-std::string ini_text(const qdltest::Machine& m) {
-    std::istringstream in(qdltest::read_file(m.default_file()));
-    std::string out;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        out += line + '\n';
-    }
-    return out;
-}
-
-void write_ini(const qdltest::Machine& m, const std::string& text) {
-    qdltest::write_file(m.default_file(), text);
-}
-
-// Copies text into a field; a NUL follows when there is room for it.
-template <std::size_t N>
-void set(char (&field)[N], std::string_view text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), text.size() < N ? text.size() : N);
-}
+using namespace qdltest;  // support/config_file.h, support/records.h
 
 DeviceRecord device(const char* name, std::uint16_t address_kind) {
     DeviceRecord r;
@@ -53,35 +28,6 @@ DeviceRecordEx device_ex(const char* name, std::uint16_t address_kind) {
     std::memset(&r, 0, sizeof r);
     r.base = device(name, address_kind);
     return r;
-}
-
-// A record between guard bytes, to prove that nothing outside it is written.
-template <class Record>
-struct QDL_PACKED Guarded {
-    unsigned char before[16];
-    Record record;
-    unsigned char after[16];
-
-    Guarded() { std::memset(this, 0xCC, sizeof *this); }
-    bool intact() const {
-        for (unsigned char b : before) if (b != 0xCC) return false;
-        for (unsigned char b : after) if (b != 0xCC) return false;
-        return true;
-    }
-};
-static_assert(sizeof(Guarded<DeviceRecordEx>) == 32 + sizeof(DeviceRecordEx));
-
-struct CodePage932 {
-    CodePage932() { qdl::platform::set_code_page_for_tests(932); }
-    ~CodePage932() { qdl::platform::set_code_page_for_tests(1252); }
-};
-
-const std::string kHiragana = "\x82\xA0";  // one double-byte character of code page 932
-
-std::string repeat(const std::string& s, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += s;
-    return out;
 }
 
 }  // namespace
@@ -473,9 +419,9 @@ TEST(DeviceGet, DoubleByteTextsAreCopiedAsWholeCharacters) {
     DeviceRecord& r = g.record;
     ASSERT_EQ(QDL_Get_Record(RECORD_DEVICE, "Dbcs", &r), QDL_OK);
     EXPECT_TRUE(g.intact());
-    EXPECT_EQ(std::string(r.kwt_id), "A" + repeat(kHiragana, 6));             // 7 characters
+    EXPECT_EQ(std::string(r.kwt_id), 'A' + repeat(kHiragana, 6));             // 7 characters
     EXPECT_EQ(std::string(r.device_model), repeat(kHiragana, 16));            // 16 characters
-    EXPECT_EQ(std::string(r.default_port), "P" + repeat(kHiragana, 31));      // 32 characters
+    EXPECT_EQ(std::string(r.default_port), 'P' + repeat(kHiragana, 31));      // 32 characters
     // IP_ADDR is cut byte by byte: the lead byte of the last character stays alone.
     EXPECT_EQ(std::string(r.ip_addr), std::string(31, '1') + "\x82");
 }
@@ -631,6 +577,6 @@ TEST(DeviceExtension, DoubleByteValuesStayWithinTheirFields) {
     ASSERT_EQ(QDL_Get_Record_Ex(RECORD_DEVICE, "Dev", &g.record), QDL_OK);
     EXPECT_TRUE(g.intact());
     EXPECT_EQ(std::string(g.record.modem_recordname), repeat(kHiragana, 32));
-    EXPECT_EQ(std::string(g.record.assoc_device), "x" + repeat(kHiragana, 32));
+    EXPECT_EQ(std::string(g.record.assoc_device), 'x' + repeat(kHiragana, 32));
     EXPECT_EQ(g.record.assoc_device[65], '\0');
 }

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "support/config_file.h"
 #include "support/ini_text.h"
-#include "support/test_env.h"
 #include "tskqdl32.h"
 
 using qdltest::Entries;
@@ -33,17 +33,8 @@ std::string scrambled(const std::string& clear) {
     return out;
 }
 
-class Global : public ::testing::Test {
+class Global : public qdltest::ConfigTest {
 protected:
-    qdltest::Machine machine;
-
-    std::string file() const { return qdltest::read_file(machine.default_file()); }
-    Entries entries(const std::string& section) const {
-        return qdltest::section_entries(file(), section);
-    }
-    void write_config(const std::string& text) const {
-        qdltest::write_file(machine.default_file(), text);
-    }
     static GlobalParameters get(int expected_status = QDL_OK) {
         GlobalParameters g;
         std::memset(&g, 0xCC, sizeof g);

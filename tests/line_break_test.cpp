@@ -5,16 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "support/test_env.h"
+#include "support/config_file.h"
 #include "tskqdl32.h"
 
 namespace {
 
-class LineBreaks : public ::testing::Test {
-protected:
-    qdltest::Machine machine;
-    std::string file() const { return qdltest::read_file(machine.default_file()); }
-};
+using LineBreaks = qdltest::ConfigTest;
 
 TEST_F(LineBreaks, ModemTextWithALineBreakIsRefusedAndInjectsNothing) {
     ModemRecord m;

@@ -3,39 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sstream>
 #include <string>
-#include <string_view>
 
-#include "platform/platform.h"
-#include "support/test_env.h"
-#include "testing/hooks.h"
+#include "support/config_file.h"
+#include "support/records.h"
 #include "tskqdl32.h"
 
 namespace {
 
-// The configuration file without blank lines and with LF line ends.
-std::string ini_text(const qdltest::Machine& m) {
-    std::istringstream in(qdltest::read_file(m.default_file()));
-    std::string out;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        out += line + '\n';
-    }
-    return out;
-}
-
-void write_ini(const qdltest::Machine& m, const std::string& text) {
-    qdltest::write_file(m.default_file(), text);
-}
-
-template <std::size_t N>
-void set(char (&field)[N], std::string_view text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), text.size() < N ? text.size() : N);
-}
+using namespace qdltest;  // support/config_file.h, support/records.h
 
 ModemRecordEx modem(const char* name) {
     ModemRecordEx r;
@@ -55,38 +31,11 @@ constexpr const char* kTextKeys[] = {"MODEM_DIAL",    "MODEM_DISP",     "MODEM_C
                                      "MODEM_AREACODE", "MODEM_PHONENO", "MODEM_LOCATION",
                                      "MODEM_TAPILINE"};
 
-template <class Record>
-struct QDL_PACKED Guarded {
-    unsigned char before[16];
-    Record record;
-    unsigned char after[16];
-
-    Guarded() { std::memset(this, 0xCC, sizeof *this); }
-    bool intact() const {
-        for (unsigned char b : before) if (b != 0xCC) return false;
-        for (unsigned char b : after) if (b != 0xCC) return false;
-        return true;
-    }
-};
-
 // A record name and the value a read should give for it.
 struct Expect {
     const char* name;
     unsigned value;
 };
-
-struct CodePage932 {
-    CodePage932() { qdl::platform::set_code_page_for_tests(932); }
-    ~CodePage932() { qdl::platform::set_code_page_for_tests(1252); }
-};
-
-const std::string kHiragana = "\x82\xA0";  // one double-byte character of code page 932
-
-std::string repeat(const std::string& s, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += s;
-    return out;
-}
 
 }  // namespace
 

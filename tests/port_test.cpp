@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/config_file.h"
 #include "support/ini_text.h"
-#include "support/test_env.h"
 #include "testing/hooks.h"
 #include "tskqdl32.h"
 
@@ -63,19 +63,9 @@ bool all_fill(const void* record, std::size_t from, std::size_t to) {
     return true;
 }
 
-class PortFixture : public ::testing::Test {
+class PortFixture : public qdltest::ConfigTest {
 protected:
-    qdltest::Machine machine;
-
     void TearDown() override { qdl::platform::set_code_page_for_tests(1252); }
-
-    std::string file() const { return qdltest::read_file(machine.default_file()); }
-    Entries entries(const std::string& section) const {
-        return qdltest::section_entries(file(), section);
-    }
-    void write_config(const std::string& text) const {
-        qdltest::write_file(machine.default_file(), text);
-    }
 };
 
 // ---- Round trips ------------------------------------------------------------------------
@@ -362,7 +352,7 @@ TEST_F(PortAdd, TimeoutsAreLimitedEachOnItsOwnValue) {
                           {0xFFFFFFFEu, 63000}};
     int n = 0;
     for (const Case& c : cases) {
-        const std::string name = "T" + std::to_string(n++);
+        const std::string name = 'T' + std::to_string(n++);
         PortRecord in = unset_port(name.c_str(), PORT_TCPIP_ETH);
         in.connect_timeout = 1000;
         in.request_timeout = c.given;

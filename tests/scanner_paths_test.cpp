@@ -12,40 +12,15 @@
 #include "listing/query.h"
 #include "listing/scanner.h"
 #include "platform/platform.h"
+#include "support/sections.h"
 #include "support/test_env.h"
 #include "testing/hooks.h"
 #include "tskqdl32.h"
 
 namespace {
 
-struct Section {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> keys;  // in list order
-    bool operator==(const Section&) const = default;
-};
-
-using Sections = std::vector<Section>;
-
-Sections sections_of(const qdl::SectionList& list) {
-    Sections out;
-    for (const qdl::SectionNode* s = list.first; s != nullptr; s = s->next) {
-        Section section{s->name, {}};
-        for (const qdl::KeyNode* k = s->keys; k != nullptr; k = k->next) {
-            section.keys.emplace_back(k->key, k->value());
-        }
-        out.push_back(std::move(section));
-    }
-    return out;
-}
-
-Sections scan(std::string_view text, bool bytewise) {
-    qdl::SectionList list;
-    EXPECT_EQ(bytewise ? qdl::scan_text_bytewise(text, list) : qdl::scan_text(text, list),
-              QDL_OK);
-    Sections out = sections_of(list);
-    qdl::free_section_list(list);
-    return out;
-}
+using qdltest::scan;
+using qdltest::sections_of;
 
 ListFilter list_filter(const std::string& key, const std::string& value) {
     ListFilter f;

@@ -2,48 +2,19 @@
 // comments, pieces of long lines, line ends, double-byte text, storage.
 #include <gtest/gtest.h>
 
-#include <ostream>
+#include <cstring>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "listing/scanner.h"
 #include "platform/platform.h"
+#include "support/sections.h"
 #include "testing/hooks.h"
 #include "tskqdl32.h"
 
 namespace {
 
-struct Section {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> keys;  // in list order
-    bool operator==(const Section&) const = default;
-};
-
-void PrintTo(const Section& s, std::ostream* os) {
-    *os << "[" << testing::PrintToString(s.name) << "]";
-    for (const auto& [k, v] : s.keys) {
-        *os << " " << testing::PrintToString(k) << "=" << testing::PrintToString(v);
-    }
-}
-
-using Sections = std::vector<Section>;
-
-// The list built from `text`, in list order.
-Sections scan(std::string_view text) {
-    qdl::SectionList list;
-    EXPECT_EQ(qdl::scan_text(text, list), QDL_OK);
-    Sections out;
-    for (const qdl::SectionNode* s = list.first; s != nullptr; s = s->next) {
-        Section section{s->name, {}};
-        for (const qdl::KeyNode* k = s->keys; k != nullptr; k = k->next) {
-            section.keys.emplace_back(k->key, k->value());
-        }
-        out.push_back(std::move(section));
-    }
-    qdl::free_section_list(list);
-    return out;
-}
+using qdltest::scan;
+using qdltest::Sections;
 
 std::string normalized(std::string line) {
     line.resize(line.size() + 1);  // room for nothing more: normalising never grows a line
@@ -153,7 +124,7 @@ TEST(ScannerPieces, LongTextsAreHeldWholeAndNamesCutTo65Bytes) {
     const std::string key(40, 'k');  // with '=', 80 bytes of value and LF: one piece
     const std::string value(80, 'v');
     EXPECT_EQ(scan("[A]\n" + key + "=" + value + "\n"), (Sections{{"A", {{key, value}}}}));
-    EXPECT_EQ(scan("[" + std::string(100, 'N') + "]\nK=1\n"),
+    EXPECT_EQ(scan('[' + std::string(100, 'N') + "]\nK=1\n"),
               (Sections{{std::string(65, 'N'), {{"K", "1"}}}}));
 }
 

@@ -1,6 +1,7 @@
 // frame.h - what the record kinds and the listing share: the configuration path, the profile
 // conventions (value buffer, absent marker, number and hexadecimal encodings, the record-exists
-// probe) and the multibyte helpers.
+// probe), the multibyte helpers, and the field helpers by which every record kind writes its
+// fields as keys and reads them back.
 #pragma once
 
 #include <array>
@@ -157,5 +158,46 @@ inline std::uint8_t* bytes_at(void* record, std::size_t offset) {
 
 inline constexpr std::uint16_t kUnset16 = 0xFFFF;
 inline constexpr std::uint32_t kUnset32 = 0xFFFFFFFFu;
+
+// Whether every byte of a byte-array field is 0xFF (unset).
+inline bool all_unset(const std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (bytes[i] != 0xFF) return false;
+    }
+    return true;
+}
+
+// ---- Fields to keys and back (profile.cpp) ----------------------------------------------
+
+// The writes give put_key's status, the reads fill the caller's field whatever the value.
+
+// A number as its decimal text.
+int put_number(const char* path, const char* section, const char* key, std::uint32_t value);
+
+// A byte-array field in its hexadecimal encoding, unless every byte is unset.
+int put_hex(const char* path, const char* section, const char* key, const std::uint8_t* bytes,
+            std::size_t count);
+
+// A time-out field at `offset` of the record: unset stays unwritten; anything else is limited
+// (clamp_timeout), stored back into the caller's record and written.
+int put_timeout(void* record, std::size_t offset, const char* path, const char* section,
+                const char* key);
+
+// A text field that the caller may not have terminated: written up to its NUL, or as its first
+// N - 1 bytes when there is none in the field. The field itself is left as it is.
+template <std::size_t N>
+int put_field(const char* path, const char* section, const char* key, const char (&field)[N]) {
+    std::array<char, N> text{};
+    std::memcpy(text.data(), field, field_length(field, N));
+    return put_key(path, section, key, text.data());
+}
+
+// A present value copied into a text field by the bounded copy (max_chars characters, fewer
+// than byte_limit bytes), or the field emptied when the value is absent.
+void get_text(char* field, const Value& value, std::size_t max_chars, std::size_t byte_limit);
+
+// A byte-array field from the digit pairs of a present value (parse_hex), or every byte unset
+// when the value is absent.
+void get_hex(std::uint8_t* bytes, std::size_t count, const Value& value);
 
 }  // namespace qdl

@@ -1,6 +1,7 @@
 // profile.cpp - the conventions by which record fields become keys: the 66-byte value buffer
-// with the absent marker "?", the decimal and hexadecimal encodings, and the record-exists
-// probe. Every access goes through the platform's profile operations.
+// with the absent marker "?", the decimal and hexadecimal encodings, the record-exists probe,
+// and the field helpers of the record kinds built on them. Every access goes through the
+// platform's profile operations.
 #include <cstdio>
 #include <cstring>
 
@@ -132,6 +133,40 @@ std::uint32_t clamp_timeout(std::uint32_t value) {
     if (value == 0) return kEdition.timeout_zero_becomes;
     if (value < 50) return 50;
     return value;
+}
+
+// ---- Fields to keys and back ------------------------------------------------------------
+
+int put_number(const char* path, const char* section, const char* key, std::uint32_t value) {
+    return put_key(path, section, key, format_unsigned(value).c_str());
+}
+
+int put_hex(const char* path, const char* section, const char* key, const std::uint8_t* bytes,
+            std::size_t count) {
+    if (all_unset(bytes, count)) return QDL_OK;
+    return put_key(path, section, key, format_hex(bytes, count).c_str());
+}
+
+int put_timeout(void* record, std::size_t offset, const char* path, const char* section,
+                const char* key) {
+    const std::uint32_t value = load32(record, offset);
+    if (value == kUnset32) return QDL_OK;
+    const std::uint32_t limited = clamp_timeout(value);
+    store32(record, offset, limited);
+    return put_number(path, section, key, limited);
+}
+
+void get_text(char* field, const Value& value, std::size_t max_chars, std::size_t byte_limit) {
+    if (value.present()) {
+        bounded_copy(field, value.c_str(), max_chars, byte_limit);
+    } else {
+        field[0] = '\0';
+    }
+}
+
+void get_hex(std::uint8_t* bytes, std::size_t count, const Value& value) {
+    std::memset(bytes, 0xFF, count);
+    if (value.present()) parse_hex(value.c_str(), bytes, count);
 }
 
 }  // namespace qdl

@@ -11,7 +11,6 @@
 //
 // Every text is cut inside its field before it is written (NUL bytes stored into the caller's
 // record), so no write reads past a field.
-#include <array>
 #include <cstring>
 
 #include "frame/frame.h"
@@ -43,38 +42,21 @@ constexpr const char* kAddressKeys[] = {"KWT_ID", "IP_ADDR", "DEST_ADDR"};
 constexpr int kGetProbeOrder[] = {ADDRESS_KWT_ID, ADDRESS_TCPIP_ETH, ADDRESS_TCPIP_SLIP,
                                   ADDRESS_VME, ADDRESS_BXLN_BUS};
 
-int put(const char* path, const char* section, const char* key, const char* value) {
-    return put_key(path, section, key, value);
-}
-
-bool dest_addr_unset(const DeviceRecord& r) {
-    for (const std::uint8_t b : r.dest_addr) {
-        if (b != 0xFF) return false;
-    }
-    return true;
-}
-
 // KWT_ID: a text that begins with a letter or a digit, or exactly "<NULL>".
 int put_kwt_id(const DeviceRecord& r, const char* path) {
     if (!is_letter_or_digit(static_cast<unsigned char>(r.kwt_id[0])) &&
         !texts_equal(r.kwt_id, kNullKwtId)) {
         return QDL_ERR_BAD_KWT_ID;
     }
-    return put(path, r.name, "KWT_ID", r.kwt_id);
-}
-
-int put_bxln_busadr(const DeviceRecord& r, const char* path) {
-    return put(path, r.name, "BXLN_BUSADR", format_unsigned(r.bxln_busadr).c_str());
-}
-
-int put_dest_addr(const DeviceRecord& r, const char* path) {
-    return put(path, r.name, "DEST_ADDR", format_hex(r.dest_addr, sizeof r.dest_addr).c_str());
+    return put_key(path, r.name, "KWT_ID", r.kwt_id);
 }
 
 // Address kind 6: every set field in a fixed order; a failure leaves the keys before it.
 int add_all(DeviceRecord* r, const char* path) {
     if (r->bxln_busadr != kUnset16) {
-        if (const int s = put_bxln_busadr(*r, path); s != QDL_OK) return s;
+        if (const int s = put_number(path, r->name, "BXLN_BUSADR", r->bxln_busadr); s != QDL_OK) {
+            return s;
+        }
     }
     r->kwt_id[kKwtIdBytes] = '\0';
     if (r->kwt_id[0] != '\0') {
@@ -82,23 +64,24 @@ int add_all(DeviceRecord* r, const char* path) {
     }
     if (r->ip_addr[0] != '\0') {
         r->ip_addr[kIpAddrBytes] = '\0';
-        if (const int s = put(path, r->name, "IP_ADDR", r->ip_addr); s != QDL_OK) return s;
+        if (const int s = put_key(path, r->name, "IP_ADDR", r->ip_addr); s != QDL_OK) return s;
     }
-    if (!dest_addr_unset(*r)) {
-        if (const int s = put_dest_addr(*r, path); s != QDL_OK) return s;
+    if (const int s = put_hex(path, r->name, "DEST_ADDR", r->dest_addr, sizeof r->dest_addr);
+        s != QDL_OK) {
+        return s;
     }
     if (r->default_port[0] != '\0') {
         r->default_port[kDefaultPortBytes] = '\0';
         if (!is_letter(static_cast<unsigned char>(r->default_port[0]))) {
             return QDL_ERR_BAD_DEFAULT_PORT;
         }
-        if (const int s = put(path, r->name, "DEFAULT_PORT", r->default_port); s != QDL_OK) {
+        if (const int s = put_key(path, r->name, "DEFAULT_PORT", r->default_port); s != QDL_OK) {
             return s;
         }
     }
     r->device_model[kDeviceModelBytes] = '\0';
     if (r->device_model[0] != '\0') {
-        return put(path, r->name, "DEVICE_MODEL", r->device_model);
+        return put_key(path, r->name, "DEVICE_MODEL", r->device_model);
     }
     return QDL_OK;
 }
@@ -112,26 +95,16 @@ int add_address(DeviceRecord* r, int address_kind, const char* path) {
     case ADDRESS_TCPIP_ETH:
     case ADDRESS_TCPIP_SLIP:
         r->ip_addr[kIpAddrBytes] = '\0';
-        return put(path, r->name, "IP_ADDR", r->ip_addr);  // also when empty
-    case ADDRESS_VME:
-        return put_dest_addr(*r, path);  // FFFFFFFF when unset
+        return put_key(path, r->name, "IP_ADDR", r->ip_addr);  // also when empty
+    case ADDRESS_VME:  // FFFFFFFF when unset
+        return put_key(path, r->name, "DEST_ADDR",
+                       format_hex(r->dest_addr, sizeof r->dest_addr).c_str());
     case ADDRESS_BXLN_BUS:
         if (r->bxln_busadr == kUnset16) return QDL_OK;
-        return put_bxln_busadr(*r, path);
+        return put_number(path, r->name, "BXLN_BUSADR", r->bxln_busadr);
     default:
         return add_all(r, path);
     }
-}
-
-// A text key into a field by the bounded copy; absent gives an empty text.
-void get_text(const char* path, const char* section, const char* key, char* field,
-              std::size_t max_chars, std::size_t width) {
-    const Value v = read_value(path, section, key);
-    if (!v.present()) {
-        field[0] = '\0';
-        return;
-    }
-    bounded_copy(field, v.c_str(), max_chars, width);
 }
 
 // IP_ADDR reads as its first 32 bytes, cut byte by byte.
@@ -140,21 +113,6 @@ void get_ip_addr(const char* path, const char* section, char* field) {
     std::memset(field, 0, kIpAddrBytes + 1);
     if (!v.present()) return;
     for (std::size_t i = 0; i < kIpAddrBytes && v.text[i] != '\0'; ++i) field[i] = v.text[i];
-}
-
-void get_dest_addr(const char* path, const char* section, std::uint8_t* bytes) {
-    const Value v = read_value(path, section, "DEST_ADDR");
-    std::memset(bytes, 0xFF, 4);
-    if (v.present()) parse_hex(v.c_str(), bytes, 4);
-}
-
-// An extension text up to its terminator, or its first 65 bytes when it has none in the field.
-int put_field(const char* path, const char* section, const char* key, const char* field,
-              std::size_t width) {
-    std::array<char, QDL_NAME_SIZE> text{};
-    const std::size_t n = field_length(field, width);
-    std::memcpy(text.data(), field, n);
-    return put(path, section, key, text.data());
 }
 
 }  // namespace
@@ -182,12 +140,13 @@ int device_get(const char* name, DeviceRecord* record, const char* path) {
 
     copy_name(record->name, name);
     record->bxln_busadr = read_u16(path, name, "BXLN_BUSADR");
-    get_dest_addr(path, name, record->dest_addr);
+    get_hex(record->dest_addr, sizeof record->dest_addr, read_value(path, name, "DEST_ADDR"));
     get_ip_addr(path, name, record->ip_addr);
-    get_text(path, name, "KWT_ID", record->kwt_id, kKwtIdChars, sizeof record->kwt_id);
-    get_text(path, name, "DEFAULT_PORT", record->default_port, kDefaultPortChars,
+    get_text(record->kwt_id, read_value(path, name, "KWT_ID"), kKwtIdChars,
+             sizeof record->kwt_id);
+    get_text(record->default_port, read_value(path, name, "DEFAULT_PORT"), kDefaultPortChars,
              sizeof record->default_port);
-    get_text(path, name, "DEVICE_MODEL", record->device_model, kDeviceModelChars,
+    get_text(record->device_model, read_value(path, name, "DEVICE_MODEL"), kDeviceModelChars,
              sizeof record->device_model);
     return QDL_OK;
 }
@@ -216,20 +175,18 @@ int device_delete(int address_kind, const char* name, const char* path) {
 int device_add_extension(DeviceRecordEx* record, const char* path) {
     const char* section = record->base.name;
     if (record->modem_recordname[0] != '\0') {
-        const int s = put_field(path, section, "MODEM_RECORDNAME", record->modem_recordname,
-                                sizeof record->modem_recordname);
+        const int s = put_field(path, section, "MODEM_RECORDNAME", record->modem_recordname);
         if (s != QDL_OK) return s;
     }
     if (record->assoc_device[0] != '\0') {
-        return put_field(path, section, "ASSOC_DEVICE", record->assoc_device,
-                         sizeof record->assoc_device);
+        return put_field(path, section, "ASSOC_DEVICE", record->assoc_device);
     }
     return QDL_OK;
 }
 
 int device_get_extension(DeviceRecordEx* record, const char* path) {
     const char* section = record->base.name;
-    get_text(path, section, "MODEM_RECORDNAME", record->modem_recordname,
+    get_text(record->modem_recordname, read_value(path, section, "MODEM_RECORDNAME"),
              kModemRecordnameChars, sizeof record->modem_recordname);
 
     // ASSOC_DEVICE is taken byte by byte: the whole value, at most 65 bytes.

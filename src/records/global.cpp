@@ -5,7 +5,7 @@
 //   global_add      password check, both sections removed, CONNECT_TIMEOUT, REQUEST_TIMEOUT
 //                   (limited and stored back), PASSWORD scrambled
 //   global_get      exists probe; "Global_Parameters", or else "VTQ_Timeout"
-//   global_delete   both sections, always QDL_OK
+//   global_delete   both sections; QDL_OK also when neither was there
 //
 //   scramble / unscramble   byte i plus / minus key byte i % 16, modulo 256
 //   storable                whether a scrambled text survives the trip through the file
@@ -75,15 +75,6 @@ bool is_reserved(const char* password, std::size_t length) {
     return length == sizeof kReserved - 1 && std::memcmp(password, kReserved, length) == 0;
 }
 
-int add_timeout(GlobalParameters* record, std::size_t offset, const char* key,
-                const char* path) {
-    const std::uint32_t value = load32(record, offset);
-    if (value == kUnset32) return QDL_OK;
-    const std::uint32_t limited = clamp_timeout(value);
-    store32(record, offset, limited);
-    return put_key(path, kSection, key, format_unsigned(limited).c_str());
-}
-
 }  // namespace
 
 int global_add(GlobalParameters* record, const char* path) {
@@ -97,10 +88,12 @@ int global_add(GlobalParameters* record, const char* path) {
     }
 
     global_delete(path);
-    if (const int s = add_timeout(record, kConnect, "CONNECT_TIMEOUT", path); s != QDL_OK) {
+    if (const int s = put_timeout(record, kConnect, path, kSection, "CONNECT_TIMEOUT");
+        s != QDL_OK) {
         return s;
     }
-    if (const int s = add_timeout(record, kRequest, "REQUEST_TIMEOUT", path); s != QDL_OK) {
+    if (const int s = put_timeout(record, kRequest, path, kSection, "REQUEST_TIMEOUT");
+        s != QDL_OK) {
         return s;
     }
     if (!has_password) return QDL_OK;
@@ -120,10 +113,12 @@ int global_get(GlobalParameters* record, const char* path) {
     return QDL_OK;
 }
 
+// Both sections go, whether or not either was there; a removal that cannot be written is
+// reported (the call's file then keeps both).
 int global_delete(const char* path) {
-    delete_section(path, kSection);
-    delete_section(path, kOldSection);
-    return QDL_OK;
+    const bool removed = delete_section(path, kSection);
+    const bool old_removed = delete_section(path, kOldSection);
+    return removed && old_removed ? QDL_OK : QDL_ERR_FILE;
 }
 
 }  // namespace qdl

@@ -61,8 +61,7 @@ int modem_add(ModemRecord* record, const char* path) {
         return s;
     }
     if (record->modem_deviceid == kUnset16) return QDL_OK;
-    return put_key(path, section, "MODEM_DEVICEID",
-                   format_unsigned(record->modem_deviceid).c_str());
+    return put_number(path, section, "MODEM_DEVICEID", record->modem_deviceid);
 }
 
 int modem_get(const char* name, ModemRecord* record, const char* path) {
@@ -70,13 +69,7 @@ int modem_get(const char* name, ModemRecord* record, const char* path) {
 
     copy_name(record->name, name);
     for (const TextField& t : kTexts) {
-        char* field = text_at(record, t.offset);
-        const Value v = read_value(path, name, t.key);
-        if (v.present()) {
-            bounded_copy(field, v.c_str(), kTextChars, kTextWidth);
-        } else {
-            field[0] = '\0';
-        }
+        get_text(text_at(record, t.offset), read_value(path, name, t.key), kTextChars, kTextWidth);
     }
     // Only the exact word counts as yes; anything else, absent included, is no.
     record->modem_usedcanda = texts_equal(read_value(path, name, "MODEM_USEDCANDA").c_str(), kYes)

@@ -18,8 +18,8 @@
 // file for its LegacyPortRecord, where they lie elsewhere. Every text taken from the caller's
 // record is bounded by its field: the add stores a NUL at the field's end first, or copies at
 // most the field's width less one byte.
-#include <array>
-#include <cstring>
+#include <cstddef>
+#include <iterator>
 #include <utility>
 
 #include "frame/frame.h"
@@ -58,29 +58,6 @@ constexpr const char* kTimerKeys[] = {"MODEM_TURN", "KWT_T1",   "KWT_T2", "KWT_T
 
 constexpr const char* kParityWords[] = {nullptr, "ODD", "EVEN", "NONE"};
 
-int put(const char* path, const char* section, const char* key, const char* value) {
-    return put_key(path, section, key, value);
-}
-
-int put_number(const char* path, const char* section, const char* key, std::uint32_t value) {
-    return put(path, section, key, format_unsigned(value).c_str());
-}
-
-bool all_unset(const std::uint8_t* bytes, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (bytes[i] != 0xFF) return false;
-    }
-    return true;
-}
-
-// A hexadecimal byte-array field, unless every byte is 0xFF.
-int put_hex(const char* path, const char* section, const char* key, const void* record,
-            std::size_t offset, std::size_t count) {
-    const auto* bytes = static_cast<const std::uint8_t*>(record) + offset;
-    if (all_unset(bytes, count)) return QDL_OK;
-    return put(path, section, key, format_hex(bytes, count).c_str());
-}
-
 // "COM1" to "COM4" in upper case, whatever follows the digit.
 bool is_serial_device(const char* port) {
     return port[0] == 'C' && port[1] == 'O' && port[2] == 'M' && port[3] >= '1' &&
@@ -92,16 +69,18 @@ int add_serial(void* record, const char* name, const char* path) {
     char* port = text_at(record, layout.port);
     if (is_serial_device(port)) {
         port[4] = '\0';
-        if (const int s = put(path, name, "PORT", port); s != QDL_OK) return s;
+        if (const int s = put_key(path, name, "PORT", port); s != QDL_OK) return s;
     } else if (port[0] != '\0') {
         return QDL_ERR_BAD_PORT_NAME;
     }
-    if (const int s = put(path, name, "TYPE", kTypeWords[PORT_KWT_SERIAL]); s != QDL_OK) return s;
+    if (const int s = put_key(path, name, "TYPE", kTypeWords[PORT_KWT_SERIAL]); s != QDL_OK) {
+        return s;
+    }
 
     char* dial = text_at(record, layout.modem_dial);
     if (kEdition.port_writes_modem_dial && dial[0] != '\0') {
         dial[kDialWritten] = '\0';
-        if (const int s = put(path, name, "MODEM_DIAL", dial); s != QDL_OK) return s;
+        if (const int s = put_key(path, name, "MODEM_DIAL", dial); s != QDL_OK) return s;
     }
 
     if (const std::uint16_t v = load16(record, layout.stopbits); v != kUnset16) {
@@ -109,7 +88,7 @@ int add_serial(void* record, const char* name, const char* path) {
     }
     if (const std::uint16_t v = load16(record, layout.parity); v != kUnset16) {
         if (v < QDL_PARITY_ODD || v > QDL_PARITY_NONE) return QDL_ERR_BAD_VALUE;
-        if (const int s = put(path, name, "PARITY", kParityWords[v]); s != QDL_OK) return s;
+        if (const int s = put_key(path, name, "PARITY", kParityWords[v]); s != QDL_OK) return s;
     }
     if (const std::uint16_t v = load16(record, layout.baudrate); v != kUnset16) {
         if (const int s = put_number(path, name, "BAUDRATE", v); s != QDL_OK) return s;
@@ -121,7 +100,7 @@ int add_serial(void* record, const char* name, const char* path) {
     }
     if (const std::uint16_t v = load16(record, layout.multisess); v != kUnset16) {
         if (v > 1) return QDL_ERR_BAD_VALUE;
-        if (const int s = put(path, name, "MULTISESS", v == 1 ? "YES" : "NO"); s != QDL_OK) {
+        if (const int s = put_key(path, name, "MULTISESS", v == 1 ? "YES" : "NO"); s != QDL_OK) {
             return s;
         }
     }
@@ -130,24 +109,24 @@ int add_serial(void* record, const char* name, const char* path) {
 
 int add_bus(void* record, const char* name, const char* path) {
     const PortLayout& layout = kEdition.port;
-    if (const int s = put(path, name, "TYPE", kTypeWords[PORT_BXLN_BUS]); s != QDL_OK) return s;
+    if (const int s = put_key(path, name, "TYPE", kTypeWords[PORT_BXLN_BUS]); s != QDL_OK) return s;
     char* part = text_at(record, layout.bxln_pn);
     if (part[0] != '\0') {
         part[kPartBytes] = '\0';
-        if (const int s = put(path, name, "BXLN_P/N", part); s != QDL_OK) return s;
+        if (const int s = put_key(path, name, "BXLN_P/N", part); s != QDL_OK) return s;
     }
     if (const std::uint16_t v = load16(record, layout.bxln_channel); v != kUnset16) {
         if (const int s = put_number(path, name, "BXLN_CHANNEL", v); s != QDL_OK) return s;
     }
-    if (const int s = put_hex(path, name, "BXLN_CONTROL", record, layout.bxln_control, 2);
+    if (const int s = put_hex(path, name, "BXLN_CONTROL", bytes_at(record, layout.bxln_control), 2);
         s != QDL_OK) {
         return s;
     }
-    if (const int s = put_hex(path, name, "BXLN_PORT", record, layout.bxln_port, 2);
+    if (const int s = put_hex(path, name, "BXLN_PORT", bytes_at(record, layout.bxln_port), 2);
         s != QDL_OK) {
         return s;
     }
-    return put_hex(path, name, "BXLN_ADDR", record, layout.bxln_addr, 4);
+    return put_hex(path, name, "BXLN_ADDR", bytes_at(record, layout.bxln_addr), 4);
 }
 
 // Each time-out on its own value: unset stays unwritten, anything else is limited, stored back
@@ -156,11 +135,7 @@ int add_timeouts(void* record, const char* name, const char* path) {
     static constexpr std::pair<std::size_t, const char*> kTimeouts[] = {
         {kConnect, "CONNECT_TIMEOUT"}, {kRequest, "REQUEST_TIMEOUT"}};
     for (const auto& [offset, key] : kTimeouts) {
-        const std::uint32_t v = load32(record, offset);
-        if (v == kUnset32) continue;
-        const std::uint32_t limited = clamp_timeout(v);
-        store32(record, offset, limited);
-        if (const int s = put_number(path, name, key, limited); s != QDL_OK) return s;
+        if (const int s = put_timeout(record, offset, path, name, key); s != QDL_OK) return s;
     }
     return QDL_OK;
 }
@@ -177,21 +152,6 @@ std::uint16_t type_of_word(const char* word) {
     return 0;
 }
 
-// A present value copied into a text field by the bounded copy, or the field emptied.
-void get_text(char* field, const Value& value, std::size_t max_chars, std::size_t byte_limit) {
-    if (value.present()) {
-        bounded_copy(field, value.c_str(), max_chars, byte_limit);
-    } else {
-        field[0] = '\0';
-    }
-}
-
-void get_hex(void* record, std::size_t offset, std::size_t count, const Value& value) {
-    std::uint8_t* bytes = bytes_at(record, offset);
-    std::memset(bytes, 0xFF, count);
-    if (value.present()) parse_hex(value.c_str(), bytes, count);
-}
-
 void get_bus(void* record, const char* name, const char* path) {
     const PortLayout& layout = kEdition.port;
     char* part = text_at(record, layout.bxln_pn);
@@ -199,9 +159,9 @@ void get_bus(void* record, const char* name, const char* path) {
     get_text(part, pn, kPartBytes, kPartBytes + 1);
     if (pn.present()) part[kPartBytes] = '\0';
     store16(record, layout.bxln_channel, read_u16(path, name, "BXLN_CHANNEL"));
-    get_hex(record, layout.bxln_control, 2, read_value(path, name, "BXLN_CONTROL"));
-    get_hex(record, layout.bxln_port, 2, read_value(path, name, "BXLN_PORT"));
-    get_hex(record, layout.bxln_addr, 4, read_value(path, name, "BXLN_ADDR"));
+    get_hex(bytes_at(record, layout.bxln_control), 2, read_value(path, name, "BXLN_CONTROL"));
+    get_hex(bytes_at(record, layout.bxln_port), 2, read_value(path, name, "BXLN_PORT"));
+    get_hex(bytes_at(record, layout.bxln_addr), 4, read_value(path, name, "BXLN_ADDR"));
 }
 
 // The value of a word field: its index in words (from 1), or unset for any other text.
@@ -244,7 +204,7 @@ int port_add(void* record, const char* path) {
     switch (type) {
     case PORT_KWT_SERIAL: status = add_serial(record, name, path); break;
     case PORT_BXLN_BUS: return add_bus(record, name, path);  // a bus port has no time-outs
-    default: status = put(path, name, "TYPE", kTypeWords[type]); break;
+    default: status = put_key(path, name, "TYPE", kTypeWords[type]); break;
     }
     if (status != QDL_OK) return status;
     return add_timeouts(record, name, path);
@@ -276,11 +236,8 @@ int port_delete(const char* name, const char* path) {
 // The field is left as the caller gave it: an unterminated name is written as its first 65
 // bytes.
 int port_add_extension(PortRecordEx* record, const char* path) {
-    const char* field = record->modem_recordname;
-    if (field[0] == '\0') return QDL_OK;
-    std::array<char, kRecordNameWidth> text{};
-    std::memcpy(text.data(), field, field_length(field, kRecordNameWidth));
-    return put(path, record->base.name, "MODEM_RECORDNAME", text.data());
+    if (record->modem_recordname[0] == '\0') return QDL_OK;
+    return put_field(path, record->base.name, "MODEM_RECORDNAME", record->modem_recordname);
 }
 
 int port_get_extension(PortRecordEx* record, const char* path) {

@@ -64,7 +64,7 @@ std::string escape(std::string_view bytes) {
     return out;
 }
 
-std::string quoted(const char* text) { return text ? "\"" + escape(text) + "\"" : "NULL"; }
+std::string quoted(const char* text) { return text ? '"' + escape(text) + '"' : "NULL"; }
 
 // A known, kept difference: the lines of such a case start with '~' and are not compared.
 bool g_known = false;
@@ -97,7 +97,7 @@ Files g_files;
 // with a second NUL on Windows that Wine does not write.
 std::string shown(const std::vector<char>& buffer, std::uint32_t ret) {
     const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(ret) + 1, buffer.size());
-    return "\"" + escape(std::string_view(buffer.data(), n)) + "\"";
+    return '"' + escape(std::string_view(buffer.data(), n)) + '"';
 }
 
 std::uint32_t get_raw(const char* section, const char* key, const char* def, std::uint32_t size,
@@ -179,8 +179,8 @@ void op_write(const char* section, const char* key, const char* value) {
                        : key != nullptr ? "delete-key"
                                         : "delete-section";
     std::string args = quoted(section);
-    if (key != nullptr) args += " " + quoted(key);
-    if (value != nullptr) args += " " + quoted(value);
+    if (key != nullptr) args += ' ' + quoted(key);
+    if (value != nullptr) args += ' ' + quoted(value);
     line(std::string(what) + " " + args + " -> " + (ok ? "ok" : "failed"));
     read_back(section, key);
 }
@@ -194,13 +194,13 @@ void use_file(const std::string& label) {
 // A file written by hand (the bytes are part of the transcript). Every one gets a name of its
 // own, so no platform can answer from a copy of an earlier file of that name.
 void hand_written(const std::string& bytes) {
-    const std::string label = "f" + std::to_string(++g_files.made);
+    const std::string label = 'f' + std::to_string(++g_files.made);
     use_file(label);
     std::ofstream(g_files.current, std::ios::binary) << bytes;
     line("  bytes \"" + escape(bytes) + "\"");
 }
 
-void fresh_file() { use_file("f" + std::to_string(++g_files.made)); }
+void fresh_file() { use_file('f' + std::to_string(++g_files.made)); }
 
 // The file's bytes with CR LF as LF: meant to be equal for files that the operations alone
 // made from nothing with plain names and values.
@@ -228,7 +228,7 @@ void fixed_cases() {
                             "tab\there", "caf\xE9", "#hash"};
     int n = 0;
     for (const char* v : values) {
-        const std::string key = "k" + std::to_string(++n);
+        const std::string key = 'k' + std::to_string(++n);
         op_write("Values", key.c_str(), v);
     }
     op_get("Values", nullptr, "?", 16);  // a cut key list

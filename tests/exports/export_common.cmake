@@ -3,7 +3,8 @@
 #   qdl_read_def(<def> <names-var> <ordinals-var>)   the names and ordinals of a .def file
 #   qdl_read_map(<map> <names-var>)                  the global names of a version script
 #   qdl_run_lines(<var> <command...>)                a tool's output as a list of lines
-#   qdl_fail(<text>) / qdl_problem(<text>)           report a failed check
+#   qdl_compare_names(<expected> <found>)            the exported names against the list
+#   qdl_problem(<text>) / qdl_report(<what>)         collect failed checks, report them
 
 # Text lines as a CMake list: ';' would split a line, and unbalanced square brackets would stop
 # the splitting, so both are replaced ('[' ']' become '<' '>').
@@ -69,6 +70,23 @@ function(qdl_read_map map names_out)
     endif()
   endforeach()
   set(${names_out} "${names}" PARENT_SCOPE)
+endfunction()
+
+# Every name found is one of the expected names ("unexpected export") and every expected name
+# is found ("missing export"). Both lists are passed as values: "${list}".
+function(qdl_compare_names expected found)
+  set(problems ${QDL_PROBLEMS})
+  foreach(name IN LISTS found)
+    if(NOT name IN_LIST expected)
+      list(APPEND problems "unexpected export ${name}")
+    endif()
+  endforeach()
+  foreach(name IN LISTS expected)
+    if(NOT name IN_LIST found)
+      list(APPEND problems "missing export ${name}")
+    endif()
+  endforeach()
+  set(QDL_PROBLEMS "${problems}" PARENT_SCOPE)
 endfunction()
 
 # Problems are collected and reported together at the end (qdl_report).

@@ -7,23 +7,16 @@
 #include <filesystem>
 #include <string>
 
-#include "support/test_env.h"
+#include "support/config_file.h"
 #include "tskqdl32.h"
 
 namespace {
-
-using qdltest::read_file;
 
 class Legacy : public ::testing::Test {
 protected:
     qdltest::Machine machine;
 
-    // The file's text, CR LF read as LF (the Windows profile functions end lines with CR LF).
-    std::string file() const {
-        std::string text = read_file(machine.default_file());
-        std::erase(text, '\r');
-        return text;
-    }
+    std::string file() const { return qdltest::config_text_lf(machine); }
 
     static LegacyPortRecord serial(const char* name) {
         LegacyPortRecord p;

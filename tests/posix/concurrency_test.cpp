@@ -125,19 +125,11 @@ bool parse_name(const std::string& name, int& worker, int& index) {
            name == record_name(worker, index);
 }
 
-class Concurrency : public ::testing::Test {
+class Concurrency : public safety::ConfigInDirectory {
 protected:
-    qdltest::Machine machine;
-    std::string dir = machine.scratch_dir() + "/cfg";
-    std::string path = dir + "/tsk_cfg.ini";
     std::atomic<bool> writing{true};
     std::atomic<int> listings{0};
     std::atomic<int> reads{0};
-
-    void SetUp() override {
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-        machine.set_registry_path(path);
-    }
 
     // A listing taken while others write: never an error, never a name twice, only names of
     // the right kind.

@@ -17,7 +17,7 @@ constexpr int kProcesses = 4;
 constexpr int kPortsEach = 200;
 
 std::string port_name(int process, int i) {
-    return "P" + std::to_string(process) + "_" + std::to_string(i);
+    return 'P' + std::to_string(process) + '_' + std::to_string(i);
 }
 
 // A child: waits until the parent opens the gate, adds its ports, and exits with the number of

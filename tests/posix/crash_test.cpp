@@ -81,18 +81,15 @@ std::vector<Report> drain(int fd) {
     return out;
 }
 
-class Crash : public ::testing::Test {
+class Crash : public safety::ConfigInDirectory {
 protected:
-    qdltest::Machine machine;
-    std::string dir = machine.scratch_dir() + "/cfg";
-    std::string path = dir + "/tsk_cfg.ini";
     std::map<std::string, bool> present;  // what the calls that returned have made of the file
     std::string pending;                  // the port of the call that was cut short, if any
     int leftovers_seen = 0;               // kills that left a temporary file behind
 
     void SetUp() override {
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-        machine.set_registry_path(path);
+        ConfigInDirectory::SetUp();
+        if (HasFatalFailure()) return;
         for (int i = 0; i < kPool; ++i) present[pool_name(i)] = false;
         write_probe(0);
     }

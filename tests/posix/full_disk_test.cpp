@@ -112,6 +112,12 @@ std::vector<Attempt> attempts() {
          }},
         {"delete port", [] { return QDL_Delete_Record(RECORD_PORT, 0, "Line1"); },
          [] { return port_is("Line1", true); }},
+        {"delete global parameters", [] { return QDL_Delete_Record(RECORD_GLOBAL, 0, "x"); },
+         [] {
+             GlobalParameters g{};
+             return QDL_Get_Record(RECORD_GLOBAL, "x", &g) == QDL_OK &&
+                    g.connect_timeout == kGlobalConnect;
+         }},
         {"delete device address",
          [] { return QDL_Delete_Record(RECORD_DEVICE, ADDRESS_KWT_ID, "Dev1"); },
          [] {
@@ -148,17 +154,9 @@ int attempt(const Attempt& a, const std::string& dir, const std::string& file,
     return a.write() == QDL_OK ? kRefused : kNoRecovery;
 }
 
-class FullDisk : public ::testing::Test {
+class FullDisk : public safety::ConfigInDirectory {
 protected:
-    qdltest::Machine machine;
-    std::string dir = machine.scratch_dir() + "/cfg";
-    std::string file = "tsk_cfg.ini";
-    std::string path = dir + "/" + file;
-
-    void SetUp() override {
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-        machine.set_registry_path(path);
-    }
+    std::string file = "tsk_cfg.ini";  // the name of `path` in `dir`
 
     void seed() { ASSERT_EQ(seed_file(), QDL_OK); }
 

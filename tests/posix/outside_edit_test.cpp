@@ -22,17 +22,10 @@
 
 namespace {
 
-class OutsideEdit : public ::testing::Test {
+using safety::baudrate_of;
+
+class OutsideEdit : public safety::ConfigInDirectory {
 protected:
-    qdltest::Machine machine;
-    std::string dir = machine.scratch_dir() + "/cfg";
-    std::string path = dir + "/tsk_cfg.ini";
-
-    void SetUp() override {
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-        machine.set_registry_path(path);
-    }
-
     // Lets the file age past the moment of its last change, so that the library may trust its
     // copy from the next read on: the edit that follows must still be seen.
     static void let_file_age() { usleep(30'000); }
@@ -43,33 +36,14 @@ protected:
         return p;
     }
 
-    std::uint16_t baudrate_of(const char* name) {
-        PortRecord p;
-        std::memset(&p, 0xCC, sizeof p);
-        EXPECT_EQ(QDL_Get_Record(RECORD_PORT, name, &p), QDL_OK) << name;
-        return p.baudrate;
-    }
-
     // Another process replaces `from` by `to` (same length) in place and puts the old access
     // and modification times back. The file keeps its inode, size and modification time.
     void edit_in_place(const std::string& from, const std::string& to) {
         ASSERT_EQ(from.size(), to.size());
         struct stat before {};
         ASSERT_EQ(stat(path.c_str(), &before), 0);
-        const int code = safety::in_child([&] {
-            const std::string text = qdltest::read_file(path);
-            const std::size_t at = text.find(from);
-            if (at == std::string::npos) return 1;
-            const int fd = open(path.c_str(), O_WRONLY);
-            if (fd < 0 || pwrite(fd, to.data(), to.size(), static_cast<off_t>(at)) !=
-                              static_cast<ssize_t>(to.size())) {
-                return 2;
-            }
-            const timespec times[2] = {before.st_atim, before.st_mtim};
-            const int r = futimens(fd, times);
-            close(fd);
-            return r == 0 ? 0 : 3;
-        });
+        const int code =
+            safety::in_child([&] { return safety::edit_keeping_times(path, from, to); });
         ASSERT_EQ(code, 0) << "editing " << from << " to " << to;
         struct stat after {};
         ASSERT_EQ(stat(path.c_str(), &after), 0);
@@ -229,16 +203,7 @@ std::string g_edit_from, g_edit_to;
 int rename_then_edit_then_stall(const char* from, const char* to) {
     const int r = ::rename(from, to);
     if (r != 0 || g_edit_target != to) return r;
-    const std::string text = qdltest::read_file(to);
-    const std::size_t at = text.find(g_edit_from);
-    struct stat before {};
-    const int fd = open(to, O_WRONLY);
-    if (at != std::string::npos && fd >= 0 && fstat(fd, &before) == 0 &&
-        pwrite(fd, g_edit_to.data(), g_edit_to.size(), static_cast<off_t>(at)) > 0) {
-        const timespec times[2] = {before.st_atim, before.st_mtim};
-        futimens(fd, times);
-    }
-    if (fd >= 0) close(fd);
+    safety::edit_keeping_times(to, g_edit_from, g_edit_to);  // a failed edit shows in the reads
     usleep(50'000);
     return r;
 }

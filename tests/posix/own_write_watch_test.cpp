@@ -13,12 +13,14 @@
 #include <string>
 
 #include "platform/posix/file_io.h"
+#include "posix/safety_support.h"
 #include "support/test_env.h"
 #include "tskqdl32.h"
 
 namespace {
 
 namespace sys = qdl::platform::sys;
+using safety::baudrate_of;
 
 std::string g_config_path;
 int g_reads_of_config = 0;  // opens of the configuration file for reading
@@ -36,26 +38,11 @@ struct PendingEdit {
 };
 PendingEdit g_edit;
 
-void edit_file_in_place(const std::string& path, const std::string& from, const std::string& to) {
-    struct stat before {};
-    ASSERT_EQ(stat(path.c_str(), &before), 0);
-    const std::string text = qdltest::read_file(path);
-    const std::size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    const int fd = open(path.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(pwrite(fd, to.data(), to.size(), static_cast<off_t>(at)),
-              static_cast<ssize_t>(to.size()));
-    const timespec times[2] = {before.st_atim, before.st_mtim};
-    EXPECT_EQ(futimens(fd, times), 0);
-    close(fd);
-}
-
 int renaming_then_editing(const char* from, const char* to) {
     const int r = ::rename(from, to);
     if (r == 0 && g_edit.armed && g_config_path == to) {
         g_edit.armed = false;
-        edit_file_in_place(to, g_edit.from, g_edit.to);
+        EXPECT_EQ(safety::edit_keeping_times(to, g_edit.from, g_edit.to), 0) << g_edit.from;
     }
     return r;
 }
@@ -65,15 +52,10 @@ int no_inotify(int) {
     return -1;
 }
 
-class OwnWriteWatch : public ::testing::Test {
+class OwnWriteWatch : public safety::ConfigInDirectory {
 protected:
-    qdltest::Machine machine;
-    std::string dir = machine.scratch_dir() + "/cfg";
-    std::string path = dir + "/tsk_cfg.ini";
-
     void SetUp() override {
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-        machine.set_registry_path(path);
+        ConfigInDirectory::SetUp();
         g_config_path = path;
         g_reads_of_config = 0;
     }
@@ -99,18 +81,11 @@ protected:
         ASSERT_EQ(QDL_Add_Record(RECORD_GLOBAL, &g), QDL_OK);
     }
 
-    static std::uint16_t baudrate_of(const char* name) {
-        PortRecord p;
-        std::memset(&p, 0xCC, sizeof p);
-        EXPECT_EQ(QDL_Get_Record(RECORD_PORT, name, &p), QDL_OK) << name;
-        return p.baudrate;
-    }
-
     // Replaces `from` by `to` (same length) in the file itself and puts its old access and
     // modification times back: inode, size and modification time stay as they were.
     void edit_in_place(const std::string& from, const std::string& to) {
         ASSERT_EQ(from.size(), to.size());
-        edit_file_in_place(path, from, to);
+        ASSERT_EQ(safety::edit_keeping_times(path, from, to), 0) << from;
     }
 
     // Writes, edits right away, reads: every read must see the edit.

@@ -405,8 +405,9 @@ TEST_F(ProfileReplace, OwnWritesAreReadBackWithoutAStaleCopy) {
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(profile_write_string("s", "k", std::to_string(i).c_str(), path.c_str()));
         ASSERT_EQ(profile_get_int("s", "k", -1, path.c_str()), static_cast<unsigned>(i));
-        put("[s]\nk=x" + std::to_string(i) + "\n");
-        ASSERT_EQ(value("s", "k"), "x" + std::to_string(i));
+        const std::string text = 'x' + std::to_string(i);
+        put("[s]\nk=" + text + "\n");
+        ASSERT_EQ(value("s", "k"), text);
     }
 }
 

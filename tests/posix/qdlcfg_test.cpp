@@ -3,7 +3,8 @@
 //
 //   Info          version, where (default name, registry value, bare and full paths)
 //   Records       add / show / list / delete of every kind, the INI keys they write
-//   Failures      each exit code with one stderr line and nothing on stdout
+//   Failures      each exit code with one stderr line and nothing on stdout; the same as one
+//                 JSON object under --json; unknown verbs named, with the closest ones
 //   Password      never in output, never taken as an argument
 //   Transfer      export -> import -> export is the same document; validation writes nothing;
 //                 a progress bar on a terminal
@@ -36,6 +37,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
+
+// An import document: the members of `body` after the header that every document carries.
+std::string headed(const std::string& body) {
+    Json doc = {{"format", "tskqdl32-configuration"}, {"version", 1}};
+    doc.update(Json::parse(body));
+    return doc.dump();
+}
 
 struct Result {
     int code = -1;
@@ -106,6 +114,18 @@ protected:
         return r.err;
     }
 
+    // Expects failure with `code` under --json: one JSON object on stderr, returned.
+    Json fails_json(int code, const std::vector<std::string>& args, const std::string& input = "") {
+        const Result r = run(args, input);
+        EXPECT_EQ(r.code, code) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        const Json j = Json::parse(r.err)["error"];
+        EXPECT_EQ(j.size(), 4u) << r.err;
+        EXPECT_EQ(j["exit_code"], code);
+        return j;
+    }
+
     std::string ini() const { return qdltest::read_file(machine.default_file()); }
 
     static std::string demo_path() {
@@ -127,6 +147,8 @@ TEST_F(Qdlcfg, VersionNamesTheLibrary) {
     EXPECT_EQ(j["library"], "QDL Version 3.00 (44a1)");
     EXPECT_FALSE(j["tool"].get<std::string>().empty());
     EXPECT_NE(ok({"version"}).find("QDL Version 3.00 (44a1)"), std::string::npos);
+    EXPECT_EQ(ok({"--version"}), ok({"version"}));
+    EXPECT_EQ(ok({"-V", "--json"}), ok({"version", "--json"}));
 }
 
 TEST_F(Qdlcfg, WhereFollowsTheRegistryValue) {
@@ -150,6 +172,9 @@ TEST_F(Qdlcfg, WhereFollowsTheRegistryValue) {
     ok({"add", "port", "Net1", "--type", "tcpip-eth"});
     EXPECT_NE(qdltest::read_file(full).find("[Net1]"), std::string::npos);
     EXPECT_TRUE(ok_json({"where"})["exists"].get<bool>());
+
+    machine.set_registry_path(machine.scratch_dir() + "/caf\xe9.ini");  // bytes, not UTF-8
+    EXPECT_EQ(ok_json({"where"})["file"]["hex"].get<std::string>().substr(0, 2), "2F");
 
     machine.set_registry_path(std::string(260, 'x'));  // does not fit the library's 260 bytes
     j = ok_json({"where"});
@@ -269,9 +294,9 @@ TEST_F(Qdlcfg, ListGroupsAndKeyFilters) {
 }
 
 TEST_F(Qdlcfg, ListGrowsPastItsFirstCapacity) {
-    Json doc = {{"ports", Json::array()}};
+    Json doc = Json::parse(headed(R"({"ports": []})"));
     for (int i = 0; i < 150; ++i) {
-        doc["ports"].push_back({{"name", "P" + std::to_string(1000 + i)}, {"type", "vme"}});
+        doc["ports"].push_back({{"name", 'P' + std::to_string(1000 + i)}, {"type", "vme"}});
     }
     EXPECT_EQ(ok_json({"import", "-"}, doc.dump())["added"], 150);
     const Json j = ok_json({"list", "ports"});
@@ -281,9 +306,9 @@ TEST_F(Qdlcfg, ListGrowsPastItsFirstCapacity) {
 }
 
 TEST_F(Qdlcfg, LongImportDrawsProgressOnATerminal) {
-    Json doc = {{"modems", Json::array()}};
+    Json doc = Json::parse(headed(R"({"modems": []})"));
     for (int i = 0; i < 301; ++i) {
-        doc["modems"].push_back({{"name", "M" + std::to_string(i)}, {"modem_dial", "ATDT"}});
+        doc["modems"].push_back({{"name", 'M' + std::to_string(i)}, {"modem_dial", "ATDT"}});
     }
     const std::string file = machine.scratch_dir() + "/modems.json";
     qdltest::write_file(file, doc.dump());
@@ -392,19 +417,56 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     qdltest::write_file(machine.windows_dir(), "not a directory");
     err = fails(3, {"add", "port", "LineB", "--type", "vme"});
     EXPECT_NE(err.find("-99 QDL_ERR_FILE"), std::string::npos) << err;
-    err = fails(3, {"import", "-"}, R"({"ports": [{"name": "LineC", "type": "vme"}]})");
+    err = fails(3, {"import", "-"}, headed(R"({"ports": [{"name": "LineC", "type": "vme"}]})"));
     EXPECT_NE(err.find("QDL_ERR_FILE"), std::string::npos) << err;
     fails(3, {"import", machine.scratch_dir() + "/no-such.json"});
-    fails(3, {"apply", "-"}, R"({"ports": [{"name": "LineC", "type": "vme"}]})");
+    fails(3, {"apply", "-"}, headed(R"({"ports": [{"name": "LineC", "type": "vme"}]})"));
 
-    // 4: a document that does not validate; "absent" is for apply only, and not beside the
-    // same record in its list
+    fails(3, {"import", machine.scratch_dir()});  // a directory
+
+    // 4: an import document that does not validate, or is none
     qdltest::write_file(machine.scratch_dir() + "/bad.json", "{ not json");
     fails(4, {"import", machine.scratch_dir() + "/bad.json"});
-    fails(4, {"import", "-"}, R"({"absent": {"ports": ["X"]}})");
-    err = fails(4, {"apply", "-"}, R"({"ports": [{"name": "X", "type": "vme"}],
-                                      "absent": {"ports": ["x"]}})");
+    EXPECT_NE(fails(4, {"import", "-"}, "{}").find("not a configuration document"),
+              std::string::npos);
+    fails(4, {"import", "-"}, R"({"format": "tskqdl32-configuration"})");
+    fails(4, {"import", "-"}, R"({"format": "tskqdl32-configuration", "version": 1, "ports":
+                                 [{"name": "A", "type": "vme", "connect_timeout": 1e400}]})");
+    // "absent" is for apply only, and never beside the same record in its list
+    fails(4, {"import", "-"}, headed(R"({"absent": {"ports": ["X"]}})"));
+    err = fails(4, {"apply", "-"}, headed(R"({"ports": [{"name": "X", "type": "vme"}],
+                                              "absent": {"ports": ["x"]}})"));
     EXPECT_NE(err.find("absent.ports[0]: port x is also in ports"), std::string::npos) << err;
+    fails(4, {"apply", "-"}, "{}");
+}
+
+TEST_F(Qdlcfg, UnknownVerbsAreNamedWithTheClosestOnes) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"lst"}, "usage: unknown verb 'lst' (did you mean 'list'?)\n"},
+        {{"frobnicate"}, "usage: unknown verb 'frobnicate' (see qdlcfg help)\n"},
+        {{"add", "prot", "X", "--type", "vme"}, "did you mean 'add port'?"},
+        {{"delete"}, "missing verb after 'delete' (one of port, device, modem, global)"},
+        {{"help", "nosuchverb"}, "help: unknown verb 'nosuchverb'"},
+    };
+    for (const auto& [args, message] : cases) {
+        const std::string err = fails(2, args);
+        EXPECT_NE(err.find(message), std::string::npos) << err;
+    }
+}
+
+TEST_F(Qdlcfg, JsonErrorsAreOneObjectWithTheSameExitCodes) {
+    Json e = fails_json(1, {"show", "port", "Nope", "--json"});
+    EXPECT_EQ(e["status"], QDL_ERR_NOT_FOUND);
+    EXPECT_EQ(e["status_name"], "QDL_ERR_NOT_FOUND");
+    e = fails_json(2, {"--json", "lst"});
+    EXPECT_TRUE(e["status"].is_null() && e["status_name"].is_null());
+    EXPECT_NE(e["message"].get<std::string>().find("'list'"), std::string::npos);
+    fails_json(2, {"add", "port", "X", "--type", "vme", "--baudrate", "9600", "--json"});
+    fails_json(3, {"import", "--json", machine.scratch_dir() + "/no-such.json"});
+    // Many problems: still one object, each problem in its message.
+    e = fails_json(4, {"import", "-", "--json"},
+                   R"({"format": 2, "ports": [{"name": "1"}], "colour": "red"})");
+    EXPECT_NE(e["message"].get<std::string>().find("unknown member"), std::string::npos);
 }
 
 TEST_F(Qdlcfg, HelpGoesToStdout) {
@@ -415,6 +477,13 @@ TEST_F(Qdlcfg, HelpGoesToStdout) {
     r = run({"add", "port", "--help"});
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("--bxln-control"), std::string::npos);
+    // The usage line names the program, not its path; help VERB is VERB --help.
+    EXPECT_NE(r.out.find("Usage: qdlcfg add port [OPTIONS] NAME"), std::string::npos) << r.out;
+    EXPECT_EQ(ok({"help", "add", "port"}), r.out);
+    const std::string verbs = ok({"help"});
+    for (const char* verb : {"help", "version", "import", "check"}) {
+        EXPECT_NE(verbs.find("\n  " + std::string(verb) + " "), std::string::npos) << verb;
+    }
 }
 
 // ---- Password ------------------------------------------------------------------------------
@@ -445,6 +514,7 @@ TEST_F(Qdlcfg, PasswordNeverAppearsInOutputOrArguments) {
     EXPECT_EQ(err.find(secret), std::string::npos) << err;
     EXPECT_EQ(fails(2, {"set", "global", "--password=" + secret}).find(secret),
               std::string::npos);
+    EXPECT_EQ(fails(2, {"set", "--password", secret, "global"}).find(secret), std::string::npos);
 
     // A later change of a time-out keeps the password.
     ok({"set", "global", "--request-timeout", "900"});
@@ -496,7 +566,7 @@ TEST_F(Qdlcfg, ImportValidatesEverythingBeforeWriting) {
                   {"name": "m", "modem_dial": "ATDP"} ],
       "global": {"connect_timeout": 10}
     })";
-    const Result r = run({"import", "-"}, doc);
+    const Result r = run({"import", "-"}, headed(doc));
     EXPECT_EQ(r.code, 4);
     EXPECT_EQ(r.out, "");
     for (const char* problem : {"ports[1]: baudrate applies to kwt-serial ports only",
@@ -512,9 +582,9 @@ TEST_F(Qdlcfg, ImportIsAllOrNothingAndLeavesEqualRecordsAlone) {
     ok({"add", "port", "LineA", "--type", "tcpip-eth", "--connect-timeout", "100"});
     ok({"set", "global", "--password-stdin"}, "keepme\n");
     const std::string before = ini();
-    const std::string doc = R"({"ports": [ {"name": "LineA", "type": "vme"},
-                                           {"name": "LineB", "type": "vme"} ],
-                                "global": {"connect_timeout": 700}})";
+    const std::string doc = headed(R"({"ports": [ {"name": "LineA", "type": "vme"},
+                                                  {"name": "LineB", "type": "vme"} ],
+                                       "global": {"connect_timeout": 700}})");
     Result r = run({"import", "-", "--json"}, doc);
     EXPECT_EQ(r.code, 1);
     Json report = Json::parse(r.out);
@@ -553,7 +623,7 @@ TEST_F(Qdlcfg, ReplaceKeepsTheRecordsThatShareTheSection) {
     ok({"add", "port", "Site", "--type", "vme"});
     ok({"add", "modem", "Site", "--dial", "ATDT", "--break", "off"});
     const Json report = ok_json({"import", "-", "--replace"},
-                                R"({"ports": [ {"name": "Site", "type": "tcpip-eth"} ]})");
+                                headed(R"({"ports": [ {"name": "Site", "type": "tcpip-eth"} ]})"));
     EXPECT_EQ(report["replaced"], 1);
     EXPECT_EQ(ok_json({"show", "port", "Site"})["type"], "tcpip-eth");
     EXPECT_EQ(ok_json({"show", "device", "Site"})["device_model"], "M");
@@ -601,8 +671,8 @@ TEST_F(Qdlcfg, ApplyPrunesAndDeletesAbsentRecordsButNotTheirNeighbours) {
     ok({"add", "modem", "Site", "--dial", "ATDT"});
     ok({"add", "port", "Old", "--type", "vme"});
     ok({"add", "device", "Dev", "--ip", "10.0.0.1"});
-    const std::string doc = R"({"ports": [{"name": "Site", "type": "vme"}],
-                                "absent": {"modems": ["SITE"], "devices": ["Nowhere"]}})";
+    const std::string doc = headed(R"({"ports": [{"name": "Site", "type": "vme"}],
+                                       "absent": {"modems": ["SITE"], "devices": ["Nowhere"]}})");
     const Json j = ok_json({"apply", "--prune", "-"}, doc);
     EXPECT_EQ(j["changes"], Json::parse(R"([
         {"action": "delete", "kind": "modem", "name": "Site"},
@@ -617,14 +687,14 @@ TEST_F(Qdlcfg, ApplyThatCannotKeepANeighbourWritesNothing) {
                         "[Pump]\nTYPE=STEAM\nIP_ADDR=10.0.0.1\n"  // a port nothing can read
                         "[Site]\nTYPE=VME_PORT\nMODEM_RECORDNAME=A\n");
     const std::string before = ini();
-    std::string err = fails(1, {"apply", "-"}, R"({
+    std::string err = fails(1, {"apply", "-"}, headed(R"({
         "ports": [{"name": "Fresh", "type": "vme"}],
-        "devices": [{"name": "Pump", "ip_addr": "10.0.0.2"}]})");
+        "devices": [{"name": "Pump", "ip_addr": "10.0.0.2"}]})"));
     EXPECT_NE(err.find("cannot be read"), std::string::npos) << err;
     EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;
     // A port and a device of one section share the key MODEM_RECORDNAME: both cannot hold theirs.
-    err = fails(1, {"apply", "-"}, R"({
-        "devices": [{"name": "Site", "ip_addr": "10.0.0.3", "modem_recordname": "B"}]})");
+    err = fails(1, {"apply", "-"}, headed(R"({
+        "devices": [{"name": "Site", "ip_addr": "10.0.0.3", "modem_recordname": "B"}]})"));
     EXPECT_NE(err.find("the port Site that shares the section would read back with "
                        "modem_recordname B instead of A"), std::string::npos) << err;
     EXPECT_EQ(ini(), before);

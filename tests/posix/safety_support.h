@@ -8,9 +8,13 @@
 //   file checks         the sections of a file as plain text, the keys each record kind writes,
 //                       and the files beside the configuration file (temporary leftovers)
 //   children            a forked child whose exit code carries a check's result
+//   fixture             the configuration file in a directory of its own
+//   outside edits       a change made to the file behind the library's back, keeping its times
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +33,7 @@
 #include <vector>
 
 #include "support/ini_text.h"
+#include "support/test_env.h"
 #include "tskqdl32.h"
 
 namespace safety {
@@ -133,8 +138,8 @@ inline DeviceRecord full_device(const std::string& name) {
     d.address_kind = ADDRESS_ALL;
     d.bxln_busadr = static_cast<std::uint16_t>(h % 60000);
     std::memcpy(d.dest_addr, &h, 4);
-    set_text(d.ip_addr, sizeof d.ip_addr, "10.0." + std::to_string(h % 250) + ".1");
-    set_text(d.kwt_id, sizeof d.kwt_id, "K" + std::to_string(h % 100000));
+    set_text(d.ip_addr, sizeof d.ip_addr, std::string("10.0.").append(std::to_string(h % 250)) + ".1");
+    set_text(d.kwt_id, sizeof d.kwt_id, 'K' + std::to_string(h % 100000));
     set_text(d.default_port, sizeof d.default_port, "Port" + std::to_string(h % 7));
     set_text(d.device_model, sizeof d.device_model, "Model" + std::to_string(h % 13));
     return d;
@@ -263,6 +268,54 @@ inline int in_child(const std::function<int()>& body) {
     }
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);
+}
+
+// ---- Fixture -----------------------------------------------------------------------------------
+
+// A fresh machine whose registry names <scratch>/cfg/tsk_cfg.ini: a directory of its own, which
+// a test may fill, empty or take away as it likes.
+class ConfigInDirectory : public ::testing::Test {
+protected:
+    qdltest::Machine machine;
+    std::string dir = machine.scratch_dir() + "/cfg";
+    std::string path = dir + "/tsk_cfg.ini";
+
+    void SetUp() override {
+        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+        machine.set_registry_path(path);
+    }
+};
+
+// ---- Outside edits ----------------------------------------------------------------------------
+
+// Replaces the first `from` in the file by `to` (of the same length) in place, then puts the
+// old access and modification times back: inode, size and modification time stay as they were,
+// only the change time moves. Gives 0, or 1 when `from` is not in the file, 2 when the file
+// cannot be written, 3 when the times cannot be put back. Usable in a forked child.
+inline int edit_keeping_times(const std::string& path, const std::string& from,
+                              const std::string& to) {
+    struct stat before {};
+    if (stat(path.c_str(), &before) != 0) return 2;
+    const std::size_t at = qdltest::read_file(path).find(from);
+    if (at == std::string::npos) return 1;
+    const int fd = open(path.c_str(), O_WRONLY);
+    if (fd < 0 || pwrite(fd, to.data(), to.size(), static_cast<off_t>(at)) !=
+                      static_cast<ssize_t>(to.size())) {
+        if (fd >= 0) close(fd);
+        return 2;
+    }
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    const int r = futimens(fd, times);
+    close(fd);
+    return r == 0 ? 0 : 3;
+}
+
+// The baud rate that a get of the port `name` reads (the get must succeed).
+inline std::uint16_t baudrate_of(const char* name) {
+    PortRecord p;
+    std::memset(&p, 0xCC, sizeof p);
+    EXPECT_EQ(QDL_Get_Record(RECORD_PORT, name, &p), QDL_OK) << name;
+    return p.baudrate;
 }
 
 // The names of the sections that QDL_Get_List reports for one filter key (any value).

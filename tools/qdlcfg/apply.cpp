@@ -85,8 +85,10 @@ Json change_json(const Change& c, bool diff) {
 // Ends the verb when something was refused: the session writes nothing.
 void stop_if_refused(const Outcome& outcome) {
     if (!outcome.failed) return;
-    const int code = outcome.status != QDL_OK ? exit_code_for(outcome.status) : kExitRefused;
-    throw Failure(code, outcome.message + " (nothing was written)");
+    const bool library = outcome.status != QDL_OK;
+    throw Failure(library ? exit_code_for(outcome.status) : kExitRefused,
+                  outcome.message + " (nothing was written)",
+                  library ? std::optional<int>(outcome.status) : std::nullopt);
 }
 
 void write_changes(Session& session, bool check) {
@@ -104,7 +106,7 @@ void write_changes(Session& session, bool check) {
 
 int run_apply(const Context& ctx, const ApplyOptions& opts) {
     DocumentContent doc = read_document(load_document(opts.file), true);
-    if (!doc.problems.empty()) reject_document("apply", doc.problems);
+    if (!doc.problems.empty()) reject_document(doc.problems);
     Session session;
     const Outcome outcome = reconcile(doc, Goal::Apply, opts.prune);
     stop_if_refused(outcome);

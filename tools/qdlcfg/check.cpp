@@ -6,8 +6,6 @@
 //   check_*          one function per kind of problem
 //   run_check        all of them, as a table or JSON; exit 1 when anything was found
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "commands.hpp"
@@ -243,7 +241,8 @@ void emit(const Context& ctx, const std::string& file, Problems& problems) {
                             {"key", text_to_json(p.key)}, {"problem", p.code},
                             {"message", text_to_json(p.message)}});
         }
-        const Json j = {{"file", file}, {"clean", problems.empty()}, {"problems", list}};
+        const Json j = {
+            {"file", text_to_json(file)}, {"clean", problems.empty()}, {"problems", list}};
         write_stdout(j.dump(2) + "\n");
         return;
     }
@@ -262,9 +261,7 @@ void emit(const Context& ctx, const std::string& file, Problems& problems) {
 
 int run_check(const Context& ctx) {
     const std::string file = locate().file;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw Failure(kExitFile, "cannot open " + file);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = read_whole_file(file, true);
     const std::vector<Line> lines = split_lines(text);
     const std::vector<Section> sections = parse_profile(lines);
     Problems problems;

@@ -420,9 +420,14 @@ std::string parse_hex(std::string_view text, std::size_t digits, std::uint32_t& 
     return "";
 }
 
-std::string words_text(std::span<const Word> words) {
-    std::string out;
-    for (const Word& w : words) out += (out.empty() ? "" : "|") + std::string(w.word);
+std::string one_of(std::span<const Word> words) {
+    std::string out = "must be one of ";
+    std::string_view separator;
+    for (const Word& w : words) {
+        out += separator;
+        out += w.word;
+        separator = "|";
+    }
     return out;
 }
 
@@ -437,7 +442,7 @@ std::string parse_word(std::span<const Word> words, std::string_view text, std::
             return "";
         }
     }
-    return "must be one of " + words_text(words);
+    return one_of(words);
 }
 
 std::string parse_scalar(const Field& field, std::string_view text, std::uint32_t& n) {

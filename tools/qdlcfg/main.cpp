@@ -2,7 +2,8 @@
 // configuration (ports, devices, modems, global parameters) through the library's public header.
 //
 // Map of the tool's sources:
-//   main.cpp          command line (CLI11): verbs, options, usage errors, exit codes
+//   main.cpp          command line (CLI11): verbs, options, help, errors, exit codes
+//   usage.cpp         verbs as CLI11 knows them: unknown verbs with suggestions, one verb's help
 //   commands.hpp      the verbs' options and entry points
 //   verbs_info.cpp    version, where, list, show, get
 //   verbs_edit.cpp    add, set global, delete
@@ -21,6 +22,8 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
@@ -28,15 +31,16 @@
 #include "location.hpp"
 #include "output.hpp"
 #include "status.hpp"
+#include "usage.hpp"
 
 namespace qdlcfg {
 
 namespace {
 
 constexpr const char* kFooter =
-    "Every verb takes --json for machine output. Exit codes: 0 success, 1 not found or "
-    "refused, 2 usage, 3 file error, 4 invalid document, 5 library failure. "
-    "See qdlcfg(1).";
+    "Every verb takes --json for machine output (errors then are one JSON object on stderr). "
+    "Exit codes: 0 success, 1 not found or refused, 2 usage, 3 file error, 4 invalid "
+    "document, 5 library failure. See qdlcfg help VERB and qdlcfg(1).";
 
 // Options generated from a kind's field table; their texts are read after parsing.
 struct FieldOptions {
@@ -88,10 +92,14 @@ void add_field_options(CLI::App* app, Kind kind, FieldOptions& out, bool type_re
 class Cli {
 public:
     Cli() : app_("qdlcfg: show and change the TSKQDL32 communication configuration") {
+        app_.name("qdlcfg");  // not argv[0]: usage lines name the program, never its path
         app_.fallthrough();
         app_.require_subcommand(1);
         app_.footer(kFooter);
         app_.add_flag("--json", ctx_.json, "machine output (JSON) on stdout");
+        app_.add_flag_callback("-V,--version", [] { throw CLI::CallForVersion(); },
+                               "the versions, as the version verb shows them");
+        add_help();
         add_info_verbs();
         add_show();
         add_add();
@@ -117,6 +125,7 @@ private:
         return sub;
     }
 
+    void add_help();
     void add_info_verbs();
     void add_show();
     void add_add();
@@ -125,18 +134,15 @@ private:
     void add_transfer();
     void add_get();
 
-    std::string verb_path() const {
-        std::string path;
-        for (const CLI::App* a = verb_; a != nullptr && a != &app_; a = a->get_parent()) {
-            path = a->get_name() + (path.empty() ? "" : " " + path);
-        }
-        return path;
-    }
+    std::string verb_path() const { return qdlcfg::verb_path(verb_); }
+    int execute(bool json);
 
     CLI::App app_;
     Context ctx_;
     Action action_;
     const CLI::App* verb_ = nullptr;
+    const CLI::App* version_ = nullptr;
+    std::vector<std::string> help_words_;
 
     ListOptions list_;
     std::string show_name_;
@@ -152,8 +158,19 @@ private:
     ImportOptions import_;
 };
 
+// help [VERB...]: the verbs, or the usage of one, from the verbs CLI11 knows.
+void Cli::add_help() {
+    CLI::App* help = verb(&app_, "help", "list the verbs, or show one verb's usage", [this] {
+        const Reached r = follow_verbs(app_, help_words_);
+        if (r.used < help_words_.size()) fail_usage(unknown_verb(r.verb, help_words_[r.used]));
+        write_stdout(verb_help(r.verb, app_.get_name()));
+        return kExitOk;
+    });
+    help->add_option("VERB", help_words_, "a verb, with its sub-verb (help add port)");
+}
+
 void Cli::add_info_verbs() {
-    verb(&app_, "version", "the tool's and the library's versions", [this] {
+    version_ = verb(&app_, "version", "the tool's and the library's versions", [this] {
         return run_version(ctx_);
     });
     verb(&app_, "where", "the configuration file in use and how it was found", [this] {
@@ -314,41 +331,71 @@ void Cli::add_get() {
 }
 
 // Usage errors print one line; CLI11's extras list can hold values, so only option-like
-// arguments are named (a password given by mistake is never echoed).
-std::string usage_message(const CLI::ParseError& e, int argc, char** argv) {
+// arguments are named (a password given by mistake is never echoed). A verb that is unknown
+// or missing comes first: everything else depends on which verb was meant.
+std::string usage_message(const CLI::App& root, const CLI::ParseError& e, int argc, char** argv) {
+    const VerbWords given = verb_words(root, argc, argv);
+    const std::vector<std::string>& words = given.words;
+    const Reached r = follow_verbs(root, words);
+    if (!r.leaf && r.used == words.size()) return missing_verb(r.verb);
+    if (!r.leaf && !given.maybe_value[r.used]) return unknown_verb(r.verb, words[r.used]);
+    const std::string path = verb_path(r.verb);
+    const std::string see = " (see qdlcfg help" + (path.empty() ? "" : " " + path) + ")";
     const std::string what = e.what();
     if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr &&
         what.find("subcommand") != std::string::npos) {
-        return "a verb is missing or unknown";
+        return missing_verb(r.verb);
     }
-    if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) return what;
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) return what + see;
     std::string named;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a.rfind("--", 0) != 0 || what.find(a) == std::string::npos) continue;
         named += " " + a.substr(0, a.find('='));
     }
-    return named.empty() ? "unexpected arguments" : "unexpected arguments:" + named;
+    return (named.empty() ? "unexpected arguments" : "unexpected arguments:" + named) + see;
+}
+
+// --json anywhere on the command line: a usage error is reported in JSON too.
+bool json_given(int argc, char** argv) {
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+        if (std::string_view(argv[i]) == "--json") return true;
+    }
+    return false;
 }
 
 int Cli::run(int argc, char** argv) {
+    const bool json = json_given(argc, argv);
     try {
         app_.parse(argc, argv);
+    } catch (const CLI::CallForVersion&) {
+        ctx_.json = json;
+        verb_ = version_;
+        action_ = [this] { return run_version(ctx_); };
     } catch (const CLI::CallForHelp&) {
         std::cout << app_.help() << std::flush;
         return kExitOk;
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app_.exit(e);
-        write_stderr_line("usage: " + usage_message(e, argc, argv) + " (see qdlcfg --help)");
+        write_error(json, kExitUsage, std::nullopt, "usage: " + usage_message(app_, e, argc, argv));
         return kExitUsage;
     }
+    return execute(json);
+}
+
+int Cli::execute(bool json) {
     try {
         return action_();
     } catch (const Failure& f) {
-        write_stderr_line(verb_path() + ": " + f.what());
+        std::vector<std::string> details = f.details();
+        if (!json) {
+            for (std::string& d : details) d = verb_path() + ": " + d;
+        }
+        write_error(json, f.code(), f.status(), verb_path() + ": " + f.what(), details);
         return f.code();
     } catch (const std::exception& ex) {
-        write_stderr_line(verb_path() + ": internal error: " + ex.what());
+        write_error(json, kExitFailure, std::nullopt,
+                    verb_path() + ": internal error: " + ex.what());
         return kExitFailure;
     }
 }

@@ -1,11 +1,15 @@
 // output.cpp - Table rendering and the stdout / stderr writers (see output.hpp).
 #include "output.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include <nlohmann/json.hpp>
 
 #include "status.hpp"
 
@@ -66,11 +70,63 @@ void write_stdout(std::string_view text) {
 
 bool output_closed() { return g_closed; }
 
+std::string read_whole_file(const std::string& path, bool regular_only) {
+    const auto fail = [&](const char* what, const char* reason) {
+        throw Failure(kExitFile, std::string(what) + path + ": " + reason);
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
+    if (fd < 0) fail("cannot open ", std::strerror(errno));
+    struct stat st;
+    if (regular_only && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        fail("cannot open ", "not a regular file");
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            fail("cannot read ", std::strerror(err));
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
 void write_stderr_line(std::string_view line) {
     std::string text = "qdlcfg: ";
     text += line;
     text += "\n";
     (void)write_all(STDERR_FILENO, text);
+}
+
+void write_error(bool json, int exit_code, std::optional<int> status, const std::string& message,
+                 const std::vector<std::string>& details) {
+    if (!json) {
+        for (const std::string& d : details) write_stderr_line(d);
+        write_stderr_line(message);
+        return;
+    }
+    std::string text = message;
+    for (std::size_t i = 0; i < details.size(); ++i) text += (i == 0 ? ": " : "; ") + details[i];
+    nlohmann::ordered_json error = {{"exit_code", exit_code},
+                                    {"status", nullptr},
+                                    {"status_name", nullptr},
+                                    {"message", text}};
+    if (status) {
+        error["status"] = *status;
+        error["status_name"] = std::string(status_info(*status).name);
+    }
+    // A message may quote bytes that are not UTF-8 (a record name): replaced, never an error.
+    const nlohmann::ordered_json line = {{"error", error}};
+    (void)write_all(STDERR_FILENO,
+                    line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+                        "\n");
 }
 
 }  // namespace qdlcfg

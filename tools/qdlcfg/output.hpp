@@ -1,6 +1,7 @@
 // output.hpp - aligned tables, and writing stdout so that a closed pipe ends nothing noisily.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +26,19 @@ private:
 void write_stdout(std::string_view text);
 bool output_closed();
 
+// The whole content of a file; a file that cannot be opened or read (a directory) throws
+// Failure (exit 3) naming the system's reason. With `regular_only`, anything but a regular
+// file (a FIFO that would block, a device) is refused at once.
+std::string read_whole_file(const std::string& path, bool regular_only);
+
 // One line on stderr ("qdlcfg: " + line); errors writing it are ignored.
 void write_stderr_line(std::string_view line);
+
+// The error that ends the tool. Plain: the detail lines, then the message, each as
+// write_stderr_line writes it. JSON: one line, {"error": {"exit_code", "status", "status_name",
+// "message"}}, the status fields null when the library did not report it, the details appended
+// to the message.
+void write_error(bool json, int exit_code, std::optional<int> status, const std::string& message,
+                 const std::vector<std::string>& details = {});
 
 }  // namespace qdlcfg

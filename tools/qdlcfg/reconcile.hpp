@@ -42,9 +42,8 @@ std::string load_document(const std::string& file);
 // Checks a document. `allow_absent`: the "absent" member of apply (import refuses it).
 DocumentContent read_document(const std::string& text, bool allow_absent);
 
-// Failure (exit 4) naming the problems; up to 50 go to stderr first, "<verb>: " before each.
-[[noreturn]] void reject_document(const std::string& verb,
-                                  const std::vector<std::string>& problems);
+// Failure (exit 4) naming the problems (up to 50 of them as its details).
+[[noreturn]] void reject_document(const std::vector<std::string>& problems);
 
 enum class Goal {
     Add,      // import: missing records are added; a stored one that differs is added again

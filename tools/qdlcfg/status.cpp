@@ -14,7 +14,7 @@ constexpr StatusInfo kStatuses[] = {
     {QDL_ERR_BAD_ADDRESS_KIND, "QDL_ERR_BAD_ADDRESS_KIND", "device address kind not 1..6"},
     {QDL_ERR_EXISTS, "QDL_ERR_EXISTS", "the record to add is already present"},
     {QDL_ERR_BAD_VALUE, "QDL_ERR_BAD_VALUE", "a value outside its allowed set"},
-    {QDL_ERR_NO_MEMORY, "QDL_ERR_NO_MEMORY", "the listing ran out of memory"},
+    {QDL_ERR_NO_MEMORY, "QDL_ERR_NO_MEMORY", "memory ran out"},
     {QDL_ERR_BAD_KWT_ID, "QDL_ERR_BAD_KWT_ID",
      "KWT id begins with neither letter nor digit, not \"<NULL>\""},
     {QDL_ERR_BAD_NAME, "QDL_ERR_BAD_NAME", "record name does not begin with a letter"},
@@ -25,7 +25,7 @@ constexpr StatusInfo kStatuses[] = {
      "device default port does not begin with a letter"},
     {QDL_ERR_EMPTY_FILTER, "QDL_ERR_EMPTY_FILTER", "a list filter with an empty key"},
     {QDL_ERR_NOT_FOUND, "QDL_ERR_NOT_FOUND", "the record is not present"},
-    {QDL_ERR_FILE, "QDL_ERR_FILE", "the configuration file could not be written or opened"},
+    {QDL_ERR_FILE, "QDL_ERR_FILE", "the configuration file could not be read or written"},
 };
 
 }  // namespace
@@ -56,7 +56,8 @@ int exit_code_for(int status) {
 }
 
 void fail_status(std::string_view what, int status) {
-    throw Failure(exit_code_for(status), std::string(what) + ": " + describe_status(status));
+    throw Failure(exit_code_for(status), std::string(what) + ": " + describe_status(status),
+                  status);
 }
 
 void fail_usage(const std::string& message) { throw Failure(kExitUsage, message); }

@@ -1,9 +1,11 @@
 // status.hpp - the library's status codes in words, and the tool's exit codes.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qdlcfg {
 
@@ -33,14 +35,23 @@ std::string describe_status(int status);
 int exit_code_for(int status);
 
 // A failure that ends the verb: main prints "qdlcfg: <verb>: <message>" and exits with code().
+// status() is the library's status when the failure came from it. details() are further lines
+// (the problems of a document, the records an export left out): printed before the message,
+// or under --json appended to it, so that an error stays one JSON object.
 class Failure : public std::runtime_error {
 public:
-    Failure(int exit_code, const std::string& message)
-        : std::runtime_error(message), code_(exit_code) {}
+    Failure(int exit_code, const std::string& message, std::optional<int> status = std::nullopt,
+            std::vector<std::string> details = {})
+        : std::runtime_error(message), code_(exit_code), status_(status),
+          details_(std::move(details)) {}
     int code() const { return code_; }
+    std::optional<int> status() const { return status_; }
+    const std::vector<std::string>& details() const { return details_; }
 
 private:
     int code_;
+    std::optional<int> status_;
+    std::vector<std::string> details_;
 };
 
 [[noreturn]] void fail_status(std::string_view what, int status);

@@ -9,9 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -37,16 +35,16 @@ constexpr Kind kGroups[] = {Kind::Port, Kind::Device, Kind::Modem};
 
 namespace {
 
-// Reads every record of a group; records the library refuses to read are reported and left out.
-Json read_group(Kind kind, bool with_password, int& unread) {
+// Reads every record of a group; records the library refuses to read are left out, each with a
+// line in `unread`.
+Json read_group(Kind kind, bool with_password, std::vector<std::string>& unread) {
     Json array = Json::array();
     for (const std::string& name : list_group(kind)) {
         Record record(kind);
         const int status = read_record(record, name);
         if (status != QDL_OK) {
-            write_stderr_line("export: " + std::string(kind_word(kind)) + " " + name +
-                              " left out: " + describe_status(status));
-            ++unread;
+            unread.push_back(std::string(kind_word(kind)) + " " + name +
+                             " left out: " + describe_status(status));
             continue;
         }
         array.push_back(record_to_json(record, JsonStyle::Export, with_password));
@@ -54,13 +52,12 @@ Json read_group(Kind kind, bool with_password, int& unread) {
     return array;
 }
 
-Json read_global(bool with_password, int& unread) {
+Json read_global(bool with_password, std::vector<std::string>& unread) {
     Record record(Kind::Global);
     const int status = read_record(record, "");
     if (status == QDL_ERR_NOT_FOUND) return nullptr;
     if (status != QDL_OK) {
-        write_stderr_line("export: global parameters left out: " + describe_status(status));
-        ++unread;
+        unread.push_back("global parameters left out: " + describe_status(status));
         return nullptr;
     }
     return record_to_json(record, JsonStyle::Export, with_password);
@@ -69,7 +66,7 @@ Json read_global(bool with_password, int& unread) {
 }  // namespace
 
 int run_export(const Context&, const ExportOptions& opts) {
-    int unread = 0;
+    std::vector<std::string> unread;
     Json doc = Json::object();
     doc["format"] = kFormat;
     doc["version"] = kFormatVersion;
@@ -79,8 +76,9 @@ int run_export(const Context&, const ExportOptions& opts) {
     }
     doc["global"] = read_global(opts.with_password, unread);
     write_stdout(doc.dump(2) + "\n");
-    if (unread > 0) {
-        throw Failure(kExitRefused, std::to_string(unread) + " record(s) could not be read");
+    if (!unread.empty()) {
+        throw Failure(kExitRefused, std::to_string(unread.size()) + " record(s) could not be read",
+                      std::nullopt, unread);
     }
     return kExitOk;
 }
@@ -94,11 +92,7 @@ std::string load_document(const std::string& file) {
         if (std::cin.bad()) throw Failure(kExitFile, "cannot read standard input");
         return text.str();
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw Failure(kExitFile, "cannot open " + file);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw Failure(kExitFile, "cannot read " + file);
-    return text;
+    return read_whole_file(file, false);
 }
 
 namespace {
@@ -113,6 +107,9 @@ std::pair<Kind, std::string> folded(Kind kind, std::string name) {
 }
 
 void check_header(const Json& doc, bool allow_absent, std::vector<std::string>& problems) {
+    for (const char* key : {"format", "version"}) {
+        if (!doc.contains(key)) problems.push_back(std::string(key) + ": missing");
+    }
     for (const auto& [key, value] : doc.items()) {
         if (key == "format") {
             if (value != kFormat) {
@@ -203,13 +200,18 @@ DocumentContent read_document(const std::string& text, bool allow_absent) {
     Json doc;
     try {
         doc = Json::parse(text);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {  // a syntax error, or a number beyond a double
         const std::string what = e.what();
-        content.problems.push_back("not a JSON document: " + what.substr(what.find(']') + 2));
+        content.problems.push_back((e.id < 400 ? "not a JSON document: " : "unreadable JSON: ") +
+                                   what.substr(what.find(']') + 2));
         return content;
     }
     if (!doc.is_object()) {
         content.problems.push_back("the document must be a JSON object");
+        return content;
+    }
+    if (!doc.contains("format") && !doc.contains("version")) {
+        content.problems.push_back("not a configuration document (no \"format\" and \"version\")");
         return content;
     }
     check_header(doc, allow_absent, content.problems);
@@ -228,16 +230,17 @@ DocumentContent read_document(const std::string& text, bool allow_absent) {
     return content;
 }
 
-void reject_document(const std::string& verb, const std::vector<std::string>& problems) {
+void reject_document(const std::vector<std::string>& problems) {
     if (problems.size() == 1) {
         throw Failure(kExitInvalid, problems.front() + " (nothing was written)");
     }
     constexpr std::size_t kShown = 50;
-    for (std::size_t i = 0; i < problems.size() && i < kShown; ++i) {
-        write_stderr_line(verb + ": " + problems[i]);
-    }
-    throw Failure(kExitInvalid, std::to_string(problems.size()) +
-                                    " problems in the document (nothing was written)");
+    const std::vector<std::string> shown(problems.begin(),
+                                         problems.begin() + std::min(problems.size(), kShown));
+    throw Failure(kExitInvalid,
+                  std::to_string(problems.size()) +
+                      " problems in the document (nothing was written)",
+                  std::nullopt, shown);
 }
 
 // ---- import --------------------------------------------------------------------------------
@@ -321,7 +324,7 @@ void report(const Context& ctx, const Outcome& outcome, bool written) {
 
 int run_import(const Context& ctx, const ImportOptions& opts) {
     DocumentContent doc = read_document(load_document(opts.file), false);
-    if (!doc.problems.empty()) reject_document("import", doc.problems);
+    if (!doc.problems.empty()) reject_document(doc.problems);
     Session session;
     Progress progress(doc.records.size());
     const Outcome outcome = reconcile(doc, opts.replace ? Goal::Replace : Goal::Add, false,
@@ -332,9 +335,11 @@ int run_import(const Context& ctx, const ImportOptions& opts) {
     if (outcome.failed) {
         std::size_t refused = 0;
         for (const Change& c : outcome.changes) refused += c.failed() ? 1 : 0;
-        throw Failure(outcome.status != QDL_OK ? exit_code_for(outcome.status) : kExitRefused,
+        const bool library = outcome.status != QDL_OK;
+        throw Failure(library ? exit_code_for(outcome.status) : kExitRefused,
                       std::to_string(refused) + " of " + std::to_string(outcome.changes.size()) +
-                          " records refused, nothing was written (" + outcome.message + ")");
+                          " records refused, nothing was written (" + outcome.message + ")",
+                      library ? std::optional<int>(outcome.status) : std::nullopt);
     }
     if (written != QDL_OK) {
         fail_status("the configuration file could not be written, nothing was written", written);

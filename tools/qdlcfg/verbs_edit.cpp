@@ -150,7 +150,7 @@ int run_set_global(const Context& ctx, const SetGlobalOptions& opts) {
     if (status != QDL_OK) fail_status("global parameters", status);
     std::string human = "set global parameters:";
     for (const Field& f : fields_of(Kind::Global)) {
-        human += " " + std::string(f.key) + " " + display(f, record.get(f)) + ",";
+        human.append(" ").append(f.key).append(" ").append(display(f, record.get(f))) += ',';
     }
     human.pop_back();
     emit_result(ctx, Kind::Global, "", "set", human);

@@ -43,15 +43,16 @@ int run_where(const Context& ctx) {
     const Location loc = locate();
     const bool exists = file_exists(loc.file);
     if (ctx.json) {
-        emit_json({{"file", loc.file},
+        // Paths and the registry's value are bytes: {"hex": ...} when they are not UTF-8.
+        emit_json({{"file", text_to_json(loc.file)},
                    {"exists", exists},
                    {"source", loc.registered ? "registry" : "default"},
-                   {"configured", loc.configured},
-                   {"registry_note", loc.registry_note},
-                   {"prefix", loc.prefix},
+                   {"configured", text_to_json(loc.configured)},
+                   {"registry_note", text_to_json(loc.registry_note)},
+                   {"prefix", text_to_json(loc.prefix)},
                    {"prefix_source", loc.prefix_source},
-                   {"registry_file", loc.registry_file},
-                   {"windows_directory", loc.windows_dir},
+                   {"registry_file", text_to_json(loc.registry_file)},
+                   {"windows_directory", text_to_json(loc.windows_dir)},
                    {"code_page", loc.code_page}});
         return kExitOk;
     }
