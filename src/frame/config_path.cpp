@@ -18,14 +18,20 @@ PathCopies& path_copies() {
     return copies;
 }
 
-void resolve_config_path(char* buffer, std::size_t size) {
-    // An empty value counts as none: it would leave the copy empty and resolve again on every
-    // call, with no file to open.
-    if (platform::registry_query(kRegistryKey, kRegistryValue, buffer, size) &&
-        buffer[0] != '\0') {
-        return;
+PathOrigin resolve_config_path(char* buffer, std::size_t size) {
+    PathOrigin origin = PathOrigin::NoValue;
+    switch (platform::registry_query(kRegistryKey, kRegistryValue, buffer, size)) {
+    case platform::RegistryRead::Read:
+        // An empty value counts as none: it would leave the copy empty and resolve again on
+        // every call, with no file to open.
+        if (buffer[0] != '\0') return PathOrigin::Registry;
+        origin = PathOrigin::EmptyValue;
+        break;
+    case platform::RegistryRead::TooLong: origin = PathOrigin::TooLong; break;
+    case platform::RegistryRead::Missing: break;
     }
     std::memcpy(buffer, kDefaultConfigName, sizeof kDefaultConfigName);
+    return origin;
 }
 
 const char* config_path(PathBuffer which) {
@@ -34,7 +40,7 @@ const char* config_path(PathBuffer which) {
         return kDefaultConfigName;
     }
     auto& buffer = path_copies()[static_cast<std::size_t>(which)];
-    if (buffer[0] == '\0') resolve_config_path(buffer.data(), buffer.size());
+    if (buffer[0] == '\0') (void)resolve_config_path(buffer.data(), buffer.size());
     return buffer.data();
 }
 

@@ -24,9 +24,18 @@ inline constexpr char kDefaultConfigName[] = "tsk_cfg.ini";
 inline constexpr char kRegistryKey[] = "SOFTWARE\\Brenvik\\Fieldloom\\Configuration";
 inline constexpr char kRegistryValue[] = "kbRTTskCfgIni";
 
+// Where a resolved path came from: the registry value, or the default name and why.
+enum class PathOrigin {
+    Registry,    // the registry value
+    NoValue,     // default: the registry key or value cannot be read
+    EmptyValue,  // default: the value is empty
+    TooLong,     // default: the value does not fit the buffer with its NUL
+};
+
 // Fills buffer from the registry value, or with "tsk_cfg.ini" when the value cannot be read,
-// does not fit in `size` bytes with its NUL, or is empty.
-void resolve_config_path(char* buffer, std::size_t size);
+// does not fit in `size` bytes with its NUL, or is empty; says which. The one rule for the
+// library's path copies and for what qdlcfg reports.
+PathOrigin resolve_config_path(char* buffer, std::size_t size);
 
 // The path in the given copy, resolved first while it is empty. The legacy library has no
 // copies: every path is the fixed default name.

@@ -12,7 +12,8 @@
 //   Plain lines      the fast way through a line without spaces, ';', NULs or lead bytes that
 //                    lies whole in the bytes read: normalising would leave it as it is, and its
 //                    tokens follow from where its brackets and '=' signs are
-//   Reading          bytes to pieces of at most 127 bytes, CR LF read as LF; a filtered scan
+//   Reading          bytes to pieces of at most 127 bytes, CR LF read as LF (the file itself in
+//                    chunks through the platform layer's reader); a filtered scan
 //                    passes over the rest of a section that already matches, up to the next
 //                    piece that holds a bracket
 //   Entry points     scan_text, scan_config_file (plain and filtered), scan_text_bytewise,
@@ -40,11 +41,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <new>
-#include <system_error>
 
 #include "platform/platform.h"
 #include "tskqdl32.h"
@@ -584,21 +582,18 @@ int scan_bytes(std::string_view bytes, const SectionFilters* filters, SectionLis
 }
 
 int scan_file(const char* file, const SectionFilters* filters, SectionList& list) {
-    if (file == nullptr || *file == '\0') return QDL_ERR_FILE;
-    std::error_code error;
-    // A directory opens for reading on some systems and then fails every read.
-    if (std::filesystem::is_directory(file, error)) return QDL_ERR_FILE;
-    std::FILE* stream = std::fopen(file, "rb");
-    if (stream == nullptr) return QDL_ERR_FILE;
+    // Only a regular file opens: a directory, FIFO or device is a file that cannot be opened.
+    platform::FileReader reader;
+    if (!reader.open(file)) return QDL_ERR_FILE;
     Scan scan = make_scan(list, kUnlimitedStorage, filters);
     char chunk[kReadChunk];
     // A read error ends the scan like the end of the file.
     while (!scan.out_of_memory) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, stream);
+        const std::size_t got = reader.read(chunk, sizeof chunk);
         if (got == 0) break;
         feed(scan, chunk, got);
     }
-    std::fclose(stream);
+    reader.close();
     return finish(scan);
 }
 

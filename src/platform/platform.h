@@ -11,6 +11,8 @@
 //   registry_query       RegOpenKeyExA + RegQueryValueExA + RegCloseKey (HKEY_LOCAL_MACHINE)
 //   windows_directory    GetWindowsDirectoryA
 //   locate_file          where the profile functions keep a configuration path
+//   FileReader           a located file read as bytes (the listing): CreateFileA + ReadFile,
+//                        or open + read; regular files only
 //   is_lead_byte         _ismbblead of the active ANSI code page
 //   CallScope            the call guard: one exported call at a time per process, and on
 //                        Linux the batching of that call's writes into one atomic replacement
@@ -43,10 +45,17 @@ bool profile_write_string(const char* section, const char* key, const char* valu
 
 // ---- Registry, directories, code page ----------------------------------------------------
 
-// Reads value `value_name` of HKEY_LOCAL_MACHINE\key_path into buffer. True when the key opens
-// and the value (with a NUL) fits in `size` bytes; buffer is then NUL-terminated. On false the
+enum class RegistryRead {
+    Read,     // the value, NUL-terminated, is in the buffer
+    Missing,  // the key does not open, or has no such value
+    TooLong,  // the value does not fit the buffer with its NUL
+};
+
+// Reads value `value_name` of HKEY_LOCAL_MACHINE\key_path into buffer. Read when the key opens
+// and the value (with a NUL) fits in `size` bytes; buffer is then NUL-terminated. Otherwise the
 // buffer may have been written.
-bool registry_query(const char* key_path, const char* value_name, char* buffer, std::size_t size);
+RegistryRead registry_query(const char* key_path, const char* value_name, char* buffer,
+                            std::size_t size);
 
 // The Windows directory, without a trailing separator. Empty when it cannot be obtained.
 std::string windows_directory();
@@ -54,6 +63,29 @@ std::string windows_directory();
 // The file that the profile functions use for `path`: a bare name (no directory part) lies in
 // the Windows directory, anything else is used as it is.
 std::string locate_file(const char* path);
+
+// A file opened for reading as bytes, for the listing, which reads the file itself rather than
+// through the profile functions. Only a regular file (or a link to one) opens: a FIFO, socket,
+// device or directory fails at once, like a missing file, and nothing waits for a writer.
+class FileReader {
+public:
+    FileReader() = default;
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // Opens a located file (no path rule is applied). False when it cannot be opened or is not
+    // a regular file.
+    bool open(const char* file);
+    // Reads up to `size` bytes into buffer. The bytes read; 0 at the end of the file and on a
+    // read error.
+    std::size_t read(char* buffer, std::size_t size);
+    // Closes the file (also done by the destructor). Safe when nothing is open.
+    void close();
+
+private:
+    std::intptr_t handle_ = -1;  // a descriptor, or a HANDLE on Windows; -1 when closed
+};
 
 // True when byte c is the lead byte of a double-byte character in the active ANSI code page.
 bool is_lead_byte(unsigned char c);

@@ -8,6 +8,7 @@
 
 #include <mbctype.h>
 #else
+#include "platform/posix/file_io.h"
 #include "platform/posix/posix.h"
 #endif
 
@@ -28,5 +29,12 @@ void set_code_page_for_tests(unsigned code_page) {
     code_page_setting().store(code_page == 0 ? 1252 : code_page, std::memory_order_release);
 #endif
 }
+
+#if !defined(_WIN32)
+void set_lock_wait_limit_for_tests(std::chrono::milliseconds limit) {
+    sys::lock_wait_limit_ms().store(limit.count() < 0 ? sys::kLockWaitLimit.count()
+                                                      : limit.count());
+}
+#endif
 
 }  // namespace qdl::platform

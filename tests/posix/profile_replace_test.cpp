@@ -1,13 +1,16 @@
 // profile_replace_test.cpp - how the Linux profile store reaches the disk: one atomic
 // replacement per call, nothing written when nothing changes, the old file intact when a
 // write fails (faults injected through the system call table), the cache never stale, the
-// lock held before the file is read, links and modes kept.
+// lock held before the file is read and waited for a bounded time, links and modes kept, odd
+// files (FIFO, socket, device) never opened.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +27,10 @@
 
 #include "platform/platform.h"
 #include "platform/posix/file_io.h"
+#include "platform/posix/posix.h"
 #include "support/test_env.h"
+#include "testing/hooks.h"
+#include "tskqdl32.h"
 
 namespace {
 
@@ -450,6 +456,41 @@ TEST_F(ProfileReplace, WriterWaitsForTheLockHolder) {
     EXPECT_EQ(text(), "[s]\nk=2\nheld=x\n");
 }
 
+TEST_F(ProfileReplace, WriterGivesUpOnAHolderThatNeverLetsGo) {
+    const std::string file = machine.default_file();
+    qdltest::write_file(file, "[Held]\nTYPE=VME_PORT\n");
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
+        if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && write(ready[1], "x", 1) == 1) {
+            for (;;) pause();
+        }
+        _exit(1);
+    }
+    close(ready[1]);
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    const auto limit = std::chrono::milliseconds(300);
+    qdl::platform::set_lock_wait_limit_for_tests(limit);
+    PortRecord port;
+    std::memset(&port, 0xFF, sizeof port);
+    std::strcpy(port.name, "New");
+    port.port_type = PORT_VME;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(QDL_Add_Record(RECORD_PORT, &port), QDL_ERR_FILE);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, limit);  // it did wait
+    EXPECT_EQ(qdltest::read_file(file), "[Held]\nTYPE=VME_PORT\n");
+    EXPECT_EQ(QDL_Get_Record(RECORD_PORT, "Held", &port), QDL_OK);  // reads need no lock
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    std::strcpy(port.name, "New");
+    EXPECT_EQ(QDL_Add_Record(RECORD_PORT, &port), QDL_OK);
+}
+
 // Read-modify-write of a counter in a write scope, `rounds` times.
 void count_up(const std::string& path, int rounds) {
     for (int i = 0; i < rounds; ++i) {
@@ -482,6 +523,64 @@ TEST_F(ProfileReplace, NoUpdateIsLostBetweenProcessesAndThreads) {
     EXPECT_EQ(profile_get_int("c", "n", 0, path.c_str()),
               static_cast<unsigned>(kProcesses * kThreads * kRounds));
     EXPECT_EQ(listing(), kStoreFiles);
+}
+
+// ---- Odd files -----------------------------------------------------------------------------
+
+// Makes an odd file at `at`: a FIFO (opening it for reading would wait for a writer), a socket,
+// or a link to a device.
+const char* const kOddKinds[] = {"fifo", "socket", "device"};
+
+void make_odd(const std::string& kind, const std::string& at) {
+    if (kind == "fifo") {
+        ASSERT_EQ(mkfifo(at.c_str(), 0666), 0);
+    } else if (kind == "socket") {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        ASSERT_LT(at.size(), sizeof addr.sun_path);
+        std::strcpy(addr.sun_path, at.c_str());
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        close(fd);
+    } else {
+        ASSERT_EQ(symlink("/dev/null", at.c_str()), 0);
+    }
+}
+
+// Every call below would wait for ever in an open of a FIFO: a hang ends the test process.
+TEST_F(ProfileReplace, OddFilesAreNeverOpenedAndNothingIsWritten) {
+    alarm(60);
+    const std::string file = machine.default_file();
+    ListFilter filter{};
+    std::strcpy(filter.key, "TYPE");
+    unsigned short count = 0;
+    PortRecord port;
+    std::memset(&port, 0xFF, sizeof port);
+    for (const std::string kind : kOddKinds) {
+        SCOPED_TRACE(kind);
+        // The configuration file: the listing and the reads as for a missing file, writes fail.
+        make_odd(kind, file);
+        EXPECT_EQ(QDL_Get_List(&filter, nullptr, nullptr, &count), QDL_ERR_FILE);
+        EXPECT_EQ(QDL_Get_Record(RECORD_PORT, "P", &port), QDL_ERR_NOT_FOUND);
+        std::strcpy(port.name, "P");
+        port.port_type = PORT_VME;
+        EXPECT_EQ(QDL_Add_Record(RECORD_PORT, &port), QDL_ERR_FILE);
+        qdltest::remove_file(file);
+        // The lock file: the write fails before anything is written.
+        put("[s]\nk=1\n");
+        make_odd(kind, path + ".lock");
+        EXPECT_FALSE(profile_write_string("s", "k", "2", path.c_str()));
+        EXPECT_EQ(text(), "[s]\nk=1\n");
+        qdltest::remove_file(path + ".lock");
+        // The registry file: as if there were none.
+        make_odd(kind, qdl::platform::registry_file());
+        qdl::reset_config_paths_for_tests();
+        EXPECT_EQ(QDL_Add_Record(RECORD_PORT, &port), QDL_OK);
+        EXPECT_NE(qdltest::read_file(file).find("[P]"), std::string::npos);
+        qdltest::remove_file(qdl::platform::registry_file());
+        qdltest::remove_file(file);
+    }
+    alarm(0);
 }
 
 // ---- Large files ---------------------------------------------------------------------------

@@ -424,6 +424,13 @@ TEST_F(ProfileStore, WriteIntoAMissingDirectoryFails) {
     EXPECT_FALSE(qdltest::file_exists(missing));
 }
 
+TEST_F(ProfileStore, BareNameCreatesTheMissingFoldersOfThePrefix) {
+    const std::string prefix = machine.scratch_dir() + "/new/deeper";
+    setenv("TSKQDL32_PREFIX", prefix.c_str(), 1);
+    EXPECT_TRUE(profile_write_string("s", "k", "v", "tsk_cfg.ini"));
+    EXPECT_EQ(qdltest::read_file(prefix + "/windows/tsk_cfg.ini"), "[s]\nk=v\n");
+}
+
 TEST_F(ProfileStore, WriteToADirectoryFails) {
     const std::string dir = machine.scratch_dir() + "/adir";
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);

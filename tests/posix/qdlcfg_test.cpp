@@ -1,7 +1,8 @@
 // qdlcfg_test.cpp - qdlcfg end to end, as a user runs it: each test spawns the built tool in a
 // fresh machine (TSKQDL32_PREFIX) and checks its exit code, stdout, stderr and the file.
 //
-//   Info          version, where (default name, registry value, bare and full paths)
+//   Info          version, where (default name, registry value, bare and full paths, each
+//                 spelling of the registry file: the file and code page the library uses)
 //   Records       add / show / list / delete of every kind, the INI keys they write
 //   Failures      each exit code with one stderr line and nothing on stdout; the same as one
 //                 JSON object under --json; unknown verbs named, with the closest ones
@@ -9,17 +10,19 @@
 //   Transfer      export -> import -> export is the same document; validation writes nothing;
 //                 a progress bar on a terminal
 //   Check         each problem of a hand-written bad file
-//   Pipe          a closed stdout ends the tool quietly
+//   Pipe          a closed stdout ends the tool quietly; odd files (FIFOs) never make it wait
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -80,7 +83,11 @@ protected:
         Result r;
         if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
             int status = 0;
-            waitpid(pid, &status, 0);
+            // A tool that hangs is killed after a minute (and seen as killed).
+            for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+                if (waited == 30000) kill(pid, SIGKILL);
+                usleep(2000);
+            }
             r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
         posix_spawn_file_actions_destroy(&actions);
@@ -180,6 +187,57 @@ TEST_F(Qdlcfg, WhereFollowsTheRegistryValue) {
     j = ok_json({"where"});
     EXPECT_EQ(j["source"], "default");
     EXPECT_EQ(j["file"], machine.windows_dir() + "/tsk_cfg.ini");
+}
+
+// Each spelling of registry.ini that the library reads: `where` names the file (and the code
+// page) that the library then uses for an add.
+TEST_F(Qdlcfg, WhereAgreesWithTheLibraryOnEverySpellingOfTheRegistry) {
+    struct Row {
+        const char* registry;  // %s: the configured path
+        bool registered;
+        unsigned code_page;
+    };
+    const Row rows[] = {
+        {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenvik\\Fieldloom\\Configuration]\nkbRTTskCfgIni=%s\n"
+         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\nACP=932\n",
+         true, 932},
+        {"[SOFTWARE\\Brenvik\\Fieldloom\\Configuration]\nkbRTTskCfgIni=%s\n"
+         "[SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\nACP=936\n",
+         true, 936},
+        {"[hkey_local_machine\\software\\BRENVIK\\fieldloom\\configuration]\nKBRTTSKCFGINI=%s\n"
+         "[system\\currentcontrolset\\control\\nls\\codepage]\nacp=949\n",
+         true, 949},
+        {"  [ SOFTWARE\\Brenvik\\Fieldloom\\Configuration ]  \r\n\t kbRTTskCfgIni \t= %s \r\n"
+         " [ SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage ] \r\n ACP = 950 \r\n",
+         true, 950},
+        {"[SOFTWARE\\Brenvik\\Fieldloom\\Configuration]\nkbRTTskCfgIni\n;%s\n"
+         "[SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\nACP\n",
+         false, 1252},
+        {"[SOFTWARE\\Brenvik\\Fieldloom\\Configuration]\nkbRTTskCfgIni=\n;%s\n"
+         "[SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\nACP=\n",
+         false, 1252},
+    };
+    const std::string registered = machine.scratch_dir() + "/registered.ini";
+    // A KWT id of at most 7 characters: 7 in a double-byte code page, 13 in code page 1252.
+    const std::string kwt_id = 'A' + std::string(12, '\x82');
+    int n = 0;
+    for (const Row& row : rows) {
+        const std::string name = 'P' + std::to_string(++n);
+        SCOPED_TRACE(name);
+        char text[512];
+        std::snprintf(text, sizeof text, row.registry, registered.c_str());
+        qdltest::write_file(machine.scratch_dir() + "/prefix/registry.ini", text);
+        const Json j = ok_json({"where"});
+        const std::string file = row.registered ? registered : machine.default_file();
+        EXPECT_EQ(j["file"], file);
+        EXPECT_EQ(j["source"], row.registered ? "registry" : "default");
+        ok({"add", "port", name, "--type", "vme"});
+        EXPECT_NE(qdltest::read_file(file).find("[" + name + "]"), std::string::npos);
+        // The tool counts characters in the code page the library cuts texts in.
+        EXPECT_EQ(j["code_page"], row.code_page);
+        const Result r = run({"add", "device", "D" + name, "--kwt-id", kwt_id});
+        EXPECT_EQ(r.code, row.code_page == 1252 ? 2 : 0) << r.err;
+    }
 }
 
 // ---- Records -------------------------------------------------------------------------------
@@ -782,6 +840,22 @@ TEST_F(Qdlcfg, CheckPassesWhatTheToolWrites) {
     EXPECT_TRUE(ok_json({"check"})["clean"].get<bool>());
     fs::remove(machine.default_file());
     fails(3, {"check"});
+}
+
+// ---- Odd files -----------------------------------------------------------------------------
+
+TEST_F(Qdlcfg, FifosAreNeverWaitedOn) {
+    ASSERT_EQ(mkfifo(machine.default_file().c_str(), 0666), 0);
+    EXPECT_NE(fails(3, {"list"}).find("QDL_ERR_FILE"), std::string::npos);
+    fails(3, {"check"});
+    qdltest::remove_file(machine.default_file());
+    // A registry file that is a FIFO reads as none.
+    ASSERT_EQ(mkfifo((machine.scratch_dir() + "/prefix/registry.ini").c_str(), 0666), 0);
+    const Json j = ok_json({"where"});
+    EXPECT_EQ(j["file"], machine.default_file());
+    EXPECT_EQ(j["registry_note"], "no registry value");
+    ok({"add", "port", "Net", "--type", "vme"});
+    EXPECT_NE(ini().find("[Net]"), std::string::npos);
 }
 
 // ---- Pipe ----------------------------------------------------------------------------------

@@ -44,7 +44,7 @@ struct Query {
 Query query(std::size_t size) {
     std::vector<char> buffer(size + 16, 0x5A);
     Query q;
-    q.ok = pf::registry_query(kKey, kValue, buffer.data(), size);
+    q.ok = pf::registry_query(kKey, kValue, buffer.data(), size) == pf::RegistryRead::Read;
     if (q.ok) q.text = buffer.data();
     for (std::size_t i = size; i < buffer.size(); ++i) {
         q.outside_untouched = q.outside_untouched && buffer[i] == 0x5A;
@@ -84,8 +84,8 @@ TEST(Registry, StringValueIsReadWhenItFitsWithItsNul) {
 TEST(Registry, MissingKeyIsNotAValue) {
     qdltest::Machine m;
     char buffer[16] = "untouched";
-    EXPECT_FALSE(pf::registry_query("SOFTWARE\\Brenvik\\No Such Key", kValue, buffer,
-                                    sizeof buffer));
+    EXPECT_EQ(pf::registry_query("SOFTWARE\\Brenvik\\No Such Key", kValue, buffer, sizeof buffer),
+              pf::RegistryRead::Missing);
 }
 
 TEST(Registry, BytesWithoutNulAreTerminatedInsideTheBufferOrRefused) {

@@ -261,7 +261,10 @@ void emit(const Context& ctx, const std::string& file, Problems& problems) {
 
 int run_check(const Context& ctx) {
     const std::string file = locate().file;
-    const std::string text = read_whole_file(file, true);
+    std::string text;
+    if (!read_config_file(file, text)) {
+        throw Failure(kExitFile, "cannot open " + file + ": not a readable regular file");
+    }
     const std::vector<Line> lines = split_lines(text);
     const std::vector<Section> sections = parse_profile(lines);
     Problems problems;

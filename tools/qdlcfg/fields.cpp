@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "location.hpp"
+#include "platform/platform.h"
 #include "tskqdl32.h"
 
 namespace qdlcfg {
@@ -171,8 +171,6 @@ const Field kGlobalFields[] = {
          offsetof(GlobalParameters, password), 66, 65).as(Role::Secret).with(Rule::Password),
 };
 
-unsigned g_code_page = 1252;
-
 std::size_t record_size(Kind kind) {
     switch (kind) {
     case Kind::Port: return sizeof(PortRecordEx);
@@ -245,8 +243,6 @@ std::string port_types_text(unsigned mask) {
 
 std::span<const Word> port_type_words() { return kPortTypeWords; }
 
-void set_code_page(unsigned code_page) { g_code_page = code_page; }
-
 // ---- Record --------------------------------------------------------------------------------
 
 Record::Record(Kind kind) : kind_(kind), bytes_(record_size(kind), 0xFF) {
@@ -301,7 +297,7 @@ bool ascii_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 std::size_t count_chars(std::string_view text) {
     std::size_t chars = 0;
     for (std::size_t i = 0; i < text.size(); ++chars) {
-        i += is_lead_byte(g_code_page, static_cast<unsigned char>(text[i])) ? 2 : 1;
+        i += qdl::platform::is_lead_byte(static_cast<unsigned char>(text[i])) ? 2 : 1;
     }
     return chars;
 }

@@ -98,9 +98,6 @@ private:
     std::vector<unsigned char> bytes_;
 };
 
-// Which code page the character limits count in (set once from the registry's ACP).
-void set_code_page(unsigned code_page);
-
 // Parses a value given on the command line; "unset" gives an unset value. Returns "" when it
 // is valid, otherwise what is wrong with it.
 std::string parse_value(const Field& field, std::string_view text, Value& out);

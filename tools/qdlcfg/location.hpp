@@ -1,9 +1,8 @@
-// location.hpp - where the configuration file is, found the way the Linux library finds it.
+// location.hpp - where the configuration file is, as `qdlcfg where` reports it.
 //
-// The library does not export its path, so the tool repeats the documented rule: the prefix is
-// $TSKQDL32_PREFIX (when set and not empty) or $HOME/.tskqdl32; <prefix>/registry.ini holds the
-// value kbRTTskCfgIni under [HKEY_LOCAL_MACHINE\SOFTWARE\Brenvik\Fieldloom\Configuration]; without
-// a usable value the name is tsk_cfg.ini; a name without '/' lies in <prefix>/windows.
+// Every answer comes from the library's own functions (the static core linked into the tool):
+// the prefix, the registry file and the code page of the Linux stand-ins, and the path rule of
+// the library's path copies. The tool and the library cannot disagree about the file.
 #pragma once
 
 #include <string>
@@ -19,12 +18,13 @@ struct Location {
     std::string registry_note;  // why the default name is used, when it is
     std::string configured;     // the path as the library holds it
     std::string file;           // the file it opens (bare names in the Windows directory)
-    unsigned code_page = 1252;  // ACP of the registry; 1252 when absent or unknown
+    unsigned code_page = 1252;  // the active ANSI code page
 };
 
 Location locate();
 
-// The lead-byte test of a code page (932, 936, 949, 950 are double-byte).
-bool is_lead_byte(unsigned code_page, unsigned char c);
+// Reads the whole configuration file into text. False when it cannot be opened (missing,
+// unreadable, or not a regular file: a FIFO is never waited on).
+bool read_config_file(const std::string& file, std::string& text);
 
 }  // namespace qdlcfg

@@ -406,7 +406,6 @@ int Cli::execute(bool json) {
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);  // a closed pipe shows up as EPIPE, handled quietly
-    qdlcfg::set_code_page(qdlcfg::locate().code_page);
     qdlcfg::Cli cli;
     return cli.run(argc, argv);
 }

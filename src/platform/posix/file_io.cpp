@@ -1,23 +1,31 @@
-// file_io.cpp - system call table and whole-file operations of the profile store (file_io.h).
+// file_io.cpp - system call table and file operations of the Linux stand-ins (file_io.h), and
+// the platform layer's reader (platform.h).
 //
 //   table        the default entries (thin wrappers over the POSIX calls) and restore_calls
-//   whole files  read_whole, write_whole
-//   paths        parent_directory, resolve_links
-//   lock         lock_exclusive
+//   whole files  open_regular, read_whole, write_whole
+//   paths        parent_directory, resolve_links, make_directories
+//   lock         lock_wait_limit_ms, lock_exclusive (bounded wait: polls with backoff)
 //   replacement  create_temp (after removing the orphans of killed writers), replace_file,
 //                discard_temp
+//   reader       FileReader: a located file read in chunks, regular files only
 #include "platform/posix/file_io.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <random>
 #include <string_view>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace qdl::platform::sys {
 
@@ -65,6 +73,28 @@ Calls& calls() { return g_calls; }
 void restore_calls() { g_calls = kSystem; }
 
 // ---- Whole files ---------------------------------------------------------------------------
+
+namespace {
+
+int not_regular(const struct stat& st) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+    return -1;
+}
+
+}  // namespace
+
+int open_regular(const char* path, int flags, mode_t mode) {
+    // What is known to be something else is not even opened (opening a device may act on it);
+    // the descriptor's own fstat settles a path that is swapped after this stat.
+    struct stat st {};
+    if (g_calls.stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return not_regular(st);
+    const int fd = g_calls.open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+    if (fd < 0) return -1;
+    st = {};
+    if (g_calls.fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+    g_calls.close(fd);
+    return not_regular(st);
+}
 
 bool read_whole(int fd, std::string& out) {
     out.clear();
@@ -128,16 +158,118 @@ std::string resolve_links(const std::string& path) {
     return current;
 }
 
+bool make_directories(const std::string& path) {
+    if (g_calls.mkdir(path.c_str(), 0777) == 0) return true;
+    struct stat st {};
+    if (errno == ENOENT) {
+        const std::string parent = parent_directory(path);
+        if (parent != path && parent != "." && parent != "/" && make_directories(parent) &&
+            g_calls.mkdir(path.c_str(), 0777) == 0) {
+            return true;
+        }
+    }
+    // Made meanwhile by another process, or there already.
+    return g_calls.stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // ---- Lock ----------------------------------------------------------------------------------
+
+namespace {
+
+// The pause between two tries starts short, so that a lock released at once is had at once,
+// and grows to a cap; each pause is cut by a random part (jitter) so that waiters do not try in
+// step. A pause also ends when the lock file is closed, which is how a holder lets go: a waiter
+// that only polled would try at moments when a busy writer, going from one call to the next,
+// almost always holds the lock, and could wait through all of that writer's calls.
+constexpr std::chrono::microseconds kFirstPause{1'000};
+constexpr std::chrono::microseconds kLongestPause{16'000};
+
+std::chrono::microseconds jittered(std::chrono::microseconds pause) {
+    thread_local std::minstd_rand engine(static_cast<unsigned>(::getpid()) ^
+                                         static_cast<unsigned>(::time(nullptr)));
+    const auto span = static_cast<std::uint32_t>(pause.count() / 2);
+    return pause / 2 + std::chrono::microseconds(engine() % (span + 1));
+}
+
+// A pause that ends early when the lock file is closed (an inotify watch, set up at the first
+// pause of a wait); without inotify, a plain pause.
+class ReleaseWatch {
+public:
+    explicit ReleaseWatch(std::string lock_path) : lock_path_(std::move(lock_path)) {}
+    ~ReleaseWatch() {
+        if (fd_ >= 0) g_calls.close(fd_);
+    }
+    ReleaseWatch(const ReleaseWatch&) = delete;
+    ReleaseWatch& operator=(const ReleaseWatch&) = delete;
+
+    void pause(std::chrono::microseconds longest) {
+        if (!tried_) watch();
+        if (fd_ < 0) {
+            timespec ts{static_cast<time_t>(longest.count() / 1'000'000),
+                        static_cast<long>(longest.count() % 1'000'000) * 1'000};
+            while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+            }
+            return;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        (void)::poll(&p, 1, static_cast<int>((longest.count() + 999) / 1'000));
+        alignas(inotify_event) char events[1024];
+        while (g_calls.read(fd_, events, sizeof events) > 0) {  // drained: only the wake counts
+        }
+    }
+
+private:
+    void watch() {
+        tried_ = true;
+        fd_ = g_calls.inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd_ >= 0 && g_calls.inotify_add_watch(fd_, lock_path_.c_str(), IN_CLOSE) < 0) {
+            g_calls.close(fd_);
+            fd_ = -1;
+        }
+    }
+
+    std::string lock_path_;
+    int fd_ = -1;
+    bool tried_ = false;
+};
+
+// Takes the exclusive flock on fd, trying until the wait limit has passed.
+bool lock_within_limit(int fd, const std::string& lock_path) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(lock_wait_limit_ms().load());
+    auto pause = kFirstPause;
+    ReleaseWatch release(lock_path);
+    for (;;) {
+        if (g_calls.flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return false;
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now);
+        release.pause(std::min(jittered(pause), left));
+        pause = std::min(pause * 2, kLongestPause);
+    }
+}
+
+}  // namespace
+
+std::atomic<std::int64_t>& lock_wait_limit_ms() {
+    static std::atomic<std::int64_t> limit{kLockWaitLimit.count()};
+    return limit;
+}
 
 int lock_exclusive(const std::string& file) {
     const std::string lock_path = file + ".lock";
-    int fd = g_calls.open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EACCES) fd = g_calls.open(lock_path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    int fd = open_regular(lock_path.c_str(), O_RDWR | O_CREAT, 0666);
+    if (fd < 0 && errno == EACCES) fd = open_regular(lock_path.c_str(), O_RDONLY);
     if (fd < 0) return -1;
-    while (g_calls.flock(fd, LOCK_EX) != 0) {
-        if (errno == EINTR) continue;
+    if (!lock_within_limit(fd, lock_path)) {
+        const int err = errno;
         g_calls.close(fd);
+        errno = err;
         return -1;
     }
     return fd;
@@ -238,3 +370,32 @@ bool replace_file(int fd, const std::string& temp_path, const std::string& targe
 }
 
 }  // namespace qdl::platform::sys
+
+namespace qdl::platform {
+
+// ---- Reader --------------------------------------------------------------------------------
+
+FileReader::~FileReader() { close(); }
+
+bool FileReader::open(const char* file) {
+    close();
+    if (file == nullptr || *file == '\0') return false;
+    handle_ = sys::open_regular(file, O_RDONLY);
+    return handle_ >= 0;
+}
+
+std::size_t FileReader::read(char* buffer, std::size_t size) {
+    if (handle_ < 0) return 0;
+    for (;;) {
+        const ssize_t n = sys::calls().read(static_cast<int>(handle_), buffer, size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) return 0;
+    }
+}
+
+void FileReader::close() {
+    if (handle_ >= 0) sys::calls().close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+}  // namespace qdl::platform

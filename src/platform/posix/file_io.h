@@ -1,13 +1,18 @@
-// file_io.h - the profile store's door to the file system.
+// file_io.h - the Linux stand-ins' door to the file system.
 //
 // Every system call that can fail goes through one replaceable table, so tests can make a
 // write run out of space, an fsync report EIO or a rename fail, and check that the old file
-// survives. On top of it, the few file operations the store needs:
+// survives. On top of it, the few file operations the stand-ins need:
 //
+//   open_regular                 opens a file only when it is a regular file (or a link to
+//                                one): a FIFO, socket or device is refused at once, never waited
+//                                on
 //   read_whole / write_whole     a whole file in and out, EINTR and short transfers handled
 //   resolve_links                the file a path finally names (symbolic links followed, also
 //                                to a target that does not exist yet)
-//   lock_exclusive               flock(LOCK_EX) on "<file>.lock", created when needed
+//   make_directories             a directory and its missing parents, as mkdir -p
+//   lock_exclusive               flock(LOCK_EX) on "<file>.lock", created when needed, waited
+//                                for at most lock_wait_limit() (30 s)
 //   create_temp / replace_file   the atomic replacement: a temporary file beside the target,
 //                                flushed, given the old file's mode, renamed over it, and the
 //                                directory flushed
@@ -16,6 +21,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -50,6 +57,13 @@ void restore_calls();
 
 // ---- File operations -----------------------------------------------------------------------
 
+// open(path, flags, mode) for a file that must be a regular one. A path that stat shows to be
+// something else is not opened at all. The open never blocks (a FIFO would wait for a writer):
+// it is made with O_NONBLOCK, which has no effect on a regular file, and the descriptor's own
+// fstat decides, so a file swapped after the stat is refused too. -1 with errno set when the
+// open fails; EISDIR for a directory, ENXIO for any other file that is not regular.
+int open_regular(const char* path, int flags, mode_t mode = 0);
+
 // Reads everything from fd into out. False (errno set) on a read error.
 bool read_whole(int fd, std::string& out);
 
@@ -63,8 +77,25 @@ std::string parent_directory(const std::string& path);
 // against the link's directory, up to 40 links. A dangling link gives its (missing) target.
 std::string resolve_links(const std::string& path);
 
-// Opens "<file>.lock" (created when needed, never removed) and takes an exclusive flock on it.
-// The descriptor holds the lock until it is closed; -1 when the lock file cannot be opened.
+// Creates the directory `path` and every missing directory above it, as mkdir -p does (mode
+// 0777, umask applies). True when path is a directory afterwards.
+bool make_directories(const std::string& path);
+
+// How long a writer waits for the lock of a file that another process holds: long enough that
+// real contention never reaches it (four processes adding 250 records each to one file finish
+// in about 11 s in all), short enough that a hung or stopped peer does not stop every writer for
+// ever.
+inline constexpr std::chrono::milliseconds kLockWaitLimit{30'000};
+
+// The limit in force, in milliseconds: kLockWaitLimit (test builds may shorten it).
+std::atomic<std::int64_t>& lock_wait_limit_ms();
+
+// Opens "<file>.lock" (created when needed, never removed; a regular file only) and takes an
+// exclusive flock on it, polling with a capped, jittered backoff for at most the wait limit (a
+// pause ends early when the holder closes the lock file, so waiters take turns with a busy
+// writer as a blocking flock would).
+// The descriptor holds the lock until it is closed; -1 when the lock file cannot be opened or
+// the lock was not had in time (errno EWOULDBLOCK).
 int lock_exclusive(const std::string& file);
 
 // Creates a new temporary file beside target, for writing. mode is its permission bits

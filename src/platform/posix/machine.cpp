@@ -3,23 +3,25 @@
 //
 //   prefix             $TSKQDL32_PREFIX when set and not empty, else $HOME/.tskqdl32 (the
 //                      user's home directory from the password database when HOME is unset)
-//   registry           <prefix>/registry.ini: sections are key paths, entries are values;
-//                      both match without regard to ASCII case; read only
+//   registry           <prefix>/registry.ini: sections are key paths, with or without the
+//                      leading "HKEY_LOCAL_MACHINE\", entries are values; both match without
+//                      regard to ASCII case and blanks around them; read only, and only when it
+//                      is a regular file (anything else reads as a missing registry file)
 //   Windows directory  <prefix>/windows; a bare file name (no '/') lives there
 //   code page          ACP of HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Nls\CodePage,
 //                      read once per process; absent or unknown means 1252 (single-byte)
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/posix/file_io.h"
 #include "platform/posix/posix.h"
 
 namespace qdl::platform {
@@ -46,14 +48,25 @@ std::string_view trim(std::string_view s) {
     return s.substr(first, last - first + 1);
 }
 
+// The registry file's text; empty when it is missing, unreadable or not a regular file.
+std::string registry_text() {
+    std::string text;
+    const int fd = sys::open_regular(registry_file().c_str(), O_RDONLY);
+    if (fd < 0) return text;
+    if (!sys::read_whole(fd, text)) text.clear();
+    sys::calls().close(fd);
+    return text;
+}
+
 // The value `name` of registry key `key_path`, if the registry file has it.
 bool registry_lookup(const char* key_path, const char* name, std::string& out) {
-    std::ifstream in(machine_prefix() + "/registry.ini", std::ios::binary);
-    if (!in) return false;
-    std::string line;
+    const std::string file = registry_text();
+    std::string_view rest = file;
     bool in_key = false;
-    while (std::getline(in, line)) {
-        const std::string_view text = trim(line);
+    while (!rest.empty()) {
+        const auto eol = rest.find('\n');
+        const std::string_view text = trim(rest.substr(0, eol));
+        rest.remove_prefix(eol == std::string_view::npos ? rest.size() : eol + 1);
         if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
             // Sections are full key paths, "HKEY_LOCAL_MACHINE\SOFTWARE\...".
             std::string_view section = trim(text.substr(1, text.size() - 2));
@@ -82,9 +95,7 @@ std::atomic<unsigned>& code_page_setting() {
     return code_page;
 }
 
-namespace {
-
-unsigned code_page() {
+unsigned active_code_page() {
     std::atomic<unsigned>& setting = code_page_setting();
     unsigned cp = setting.load(std::memory_order_acquire);
     if (cp != 0) return cp;
@@ -98,24 +109,31 @@ unsigned code_page() {
     return cp;
 }
 
-}  // namespace
-
-std::string machine_prefix() {
-    if (const char* p = std::getenv("TSKQDL32_PREFIX"); p != nullptr && *p != '\0') return p;
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') {
-        if (const passwd* pw = getpwuid(getuid()); pw != nullptr) home = pw->pw_dir;
+Prefix find_prefix() {
+    if (const char* p = std::getenv("TSKQDL32_PREFIX"); p != nullptr && *p != '\0') {
+        return {p, PrefixSource::Environment};
     }
-    return std::string(home != nullptr ? home : "") + "/.tskqdl32";
+    const char* home = std::getenv("HOME");
+    PrefixSource source = PrefixSource::Home;
+    if (home == nullptr || *home == '\0') {
+        const passwd* pw = getpwuid(getuid());
+        home = pw != nullptr ? pw->pw_dir : nullptr;
+        source = PrefixSource::PasswordDatabase;
+    }
+    return {std::string(home != nullptr ? home : "") + "/.tskqdl32", source};
 }
 
-bool registry_query(const char* key_path, const char* value_name, char* buffer,
-                    std::size_t size) {
+std::string machine_prefix() { return find_prefix().path; }
+
+std::string registry_file() { return machine_prefix() + "/registry.ini"; }
+
+RegistryRead registry_query(const char* key_path, const char* value_name, char* buffer,
+                            std::size_t size) {
     std::string value;
-    if (!registry_lookup(key_path, value_name, value)) return false;
-    if (value.size() + 1 > size) return false;  // does not fit with its NUL
+    if (!registry_lookup(key_path, value_name, value)) return RegistryRead::Missing;
+    if (value.size() + 1 > size) return RegistryRead::TooLong;  // does not fit with its NUL
     std::memcpy(buffer, value.c_str(), value.size() + 1);
-    return true;
+    return RegistryRead::Read;
 }
 
 std::string windows_directory() { return machine_prefix() + "/windows"; }
@@ -127,7 +145,7 @@ std::string locate_file(const char* path) {
 }
 
 bool is_lead_byte(unsigned char c) {
-    switch (code_page()) {
+    switch (active_code_page()) {
     case 932: return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
     case 936:
     case 949:

@@ -7,11 +7,17 @@
 //   change watch after the store's own replacement, an inotify watch on the new file tells
 //                within that window whether anyone has changed it since, so the store's own
 //                writes are not read back
-//   validation   validate: the stat, the watch, and the read when they cannot vouch for the copy
+//   validation   validate: the stat, the watch, and the read when they cannot vouch for the copy;
+//                only a regular file (or a link to one) is read, a FIFO, socket or device is
+//                never opened, and nothing waits on one
 //   scopes       the state of one exported call: for each file it uses, the flock on
 //                "<file>.lock" (write calls), the temporary file of its replacement and whether
 //                it has unwritten changes; a profile call outside any CallScope runs in a scope
-//                of its own (reads validate, writes replace the file at once)
+//                of its own (reads validate, writes replace the file at once). A writer waits
+//                for the lock at most 30 seconds (sys::kLockWaitLimit); a peer that holds it
+//                longer (hung or stopped) makes the write fail, with nothing written. The
+//                Windows directory, and the prefix above it, are created (as mkdir -p) when a
+//                write to a bare file name needs them
 //   reads        profile_get_string (value, key list, section list), profile_get_int,
 //                profile_text (the whole copy, for the tool's batch)
 //   writes       profile_write_string: plan the edit, prepare the replacement at the first
@@ -269,9 +275,13 @@ void validate(CachedFile& cf, const std::string& path) {
         return;
     }
     forget_watch(cf.watch);  // from here on the copy is the file as read
-    const int fd = sys.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    // A path swapped for a FIFO or device since the stat is refused here, without waiting.
+    const int fd = sys::open_regular(path.c_str(), O_RDONLY);
     if (fd < 0) {
-        set_missing(cf, errno == ENOENT ? FileState::Missing : FileState::Unreadable);
+        set_missing(cf, errno == ENOENT   ? FileState::Missing
+                        : errno == ENXIO  ? FileState::NotAFile
+                        : errno == EISDIR ? FileState::NotAFile
+                                          : FileState::Unreadable);
         return;
     }
     // The stamps are taken before the read: an edit during the read changes them afterwards,
@@ -316,11 +326,8 @@ std::mutex g_call_mutex;
 thread_local ScopeState* t_scope = nullptr;
 thread_local int t_depth = 0;
 
-void make_windows_directory() {
-    auto& sys = sys::calls();
-    (void)sys.mkdir(machine_prefix().c_str(), 0777);
-    (void)sys.mkdir(windows_directory().c_str(), 0777);
-}
+// The Windows directory, with the prefix and any missing folder above it.
+void make_windows_directory() { (void)sys::make_directories(windows_directory()); }
 
 void drop_old_entries(const ScopeState& scope) {
     while (g_cache.size() >= kMaxCachedFiles) {

@@ -9,6 +9,9 @@
 //                             RegCloseKey; the value must end NUL-terminated within the buffer
 //   windows_directory         GetWindowsDirectoryA, any length
 //   locate_file               bare name -> <Windows directory>\name, anything else unchanged
+//   FileReader                CreateFileA (shared for reading and writing, as fopen opens) +
+//                             GetFileType: disk files only, never a pipe, console or device;
+//                             ReadFile, CloseHandle
 //   is_lead_byte              _ismbblead of the C runtime's multibyte code page
 //   CallScope                 one exported call at a time per process (an SRW lock); the real
 //                             profile functions write at once, so finish() has nothing to do
@@ -91,20 +94,23 @@ bool profile_write_string(const char* section, const char* key, const char* valu
 
 // ---- Registry, directories, code page ----------------------------------------------------
 
-bool registry_query(const char* key_path, const char* value_name, char* buffer,
-                    std::size_t size) {
-    if (size == 0) return false;
+RegistryRead registry_query(const char* key_path, const char* value_name, char* buffer,
+                            std::size_t size) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
+        return RegistryRead::Missing;
     }
     const DWORD capacity = to_dword(size);
     DWORD bytes = capacity;
-    const LONG rc = RegQueryValueExA(key, value_name, nullptr, nullptr,
-                                     reinterpret_cast<BYTE*>(buffer), &bytes);
+    const LONG rc = size == 0 ? ERROR_MORE_DATA
+                              : RegQueryValueExA(key, value_name, nullptr, nullptr,
+                                                 reinterpret_cast<BYTE*>(buffer), &bytes);
     RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || bytes > capacity) return false;
-    return terminate_value(buffer, bytes, capacity);
+    if (rc == ERROR_MORE_DATA || (rc == ERROR_SUCCESS && bytes > capacity)) {
+        return RegistryRead::TooLong;
+    }
+    if (rc != ERROR_SUCCESS) return RegistryRead::Missing;
+    return terminate_value(buffer, bytes, capacity) ? RegistryRead::Read : RegistryRead::TooLong;
 }
 
 std::string windows_directory() {
@@ -124,6 +130,43 @@ std::string locate_file(const char* path) {
     if (path == nullptr || *path == '\0') return {};
     if (std::strpbrk(path, "\\/") != nullptr) return path;
     return windows_directory() + "\\" + path;
+}
+
+// ---- Reader -------------------------------------------------------------------------------
+
+namespace {
+
+HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+}  // namespace
+
+FileReader::~FileReader() { close(); }
+
+bool FileReader::open(const char* file) {
+    close();
+    if (file == nullptr || *file == '\0') return false;
+    // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS.
+    const HANDLE h = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    return true;
+}
+
+std::size_t FileReader::read(char* buffer, std::size_t size) {
+    if (handle_ == -1) return 0;
+    DWORD got = 0;
+    if (!ReadFile(as_handle(handle_), buffer, to_dword(size), &got, nullptr)) return 0;
+    return got;
+}
+
+void FileReader::close() {
+    if (handle_ != -1) CloseHandle(as_handle(handle_));
+    handle_ = -1;
 }
 
 bool is_lead_byte(unsigned char c) { return _ismbblead(c) != 0; }
