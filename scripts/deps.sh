@@ -7,8 +7,11 @@
 #              libcli11-dev nlohmann-json3-dev: the Linux build (libraries, qdlcfg, tests,
 #              benchmarks)
 #   --docs     doxygen: the docs target
-#   --windows  mingw-w64 wine wine64: the Windows cross builds and their tests under wine64
-#              (scripts/windows.sh)
+#   --windows  mingw-w64 wine wine64 qemu-user wine32:i386: the Windows cross builds and their
+#              tests (scripts/windows.sh), x86_64 under wine64, i686 under Debian's 32-bit wine
+#              in qemu-user (dpkg learns the i386 architecture first). No recommends: qemu-user's
+#              would register qemu with binfmt_misc, and wine would start its own helper
+#              programs under emulation too (25 s and more each)
 #   --fuzz     clang libclang-rt-14-dev: the libFuzzer targets (scripts/fuzz.sh)
 #
 # Needs root, or sudo. Waits for another apt-get or dpkg that holds the package lock.
@@ -20,7 +23,7 @@ packages=(cmake g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark
 for arg in "$@"; do
   case $arg in
     --docs) packages+=(doxygen) ;;
-    --windows) packages+=(mingw-w64 wine wine64) ;;
+    --windows) packages+=(mingw-w64 wine wine64 qemu-user wine32:i386) ;;
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "usage: scripts/deps.sh [--docs] [--windows] [--fuzz]" >&2; exit 2 ;;
   esac
@@ -42,5 +45,9 @@ if [ "$(id -u)" != 0 ]; then
 fi
 apt=(apt-get -q -o DPkg::Lock::Timeout=600)
 echo "== installing: ${missing[*]}"
+if [[ " ${missing[*]} " == *" wine32:i386 "* ]] &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
 "${as_root[@]}" "${apt[@]}" update
 "${as_root[@]}" "${apt[@]}" install -y --no-install-recommends "${missing[@]}"

@@ -3,8 +3,9 @@
 #   1. the Linux build (Release, both libraries, tests, tools, examples, benchmarks) and its
 #      test suite, and the docs target;
 #   2. the Linux test suite again under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the Windows DLLs (x86_64 and i686, cross-built) and the x86_64 test suite under wine64,
-#      then the export-table checks of all libraries;
+#   3. the Windows DLLs (x86_64 and i686, cross-built), the x86_64 test suite under wine64 and
+#      the i686 one under 32-bit wine in qemu-user, then the export-table checks of all
+#      libraries and the differential check against both Windows builds;
 #   4. short fuzzing runs of every libFuzzer target (when clang is there).
 # Every build treats warnings as errors (QDL_WERROR=ON, also passed on to windows.sh and
 # fuzz.sh); a user's own build does not.
@@ -30,7 +31,7 @@ echo "== docs (Doxygen warnings fail)"
 cmake --build build --target docs
 
 if [ "$quick" = 0 ]; then
-  echo "== Windows builds and the x86_64 suite under wine64"
+  echo "== Windows builds, the x86_64 suite under wine64 and the i686 suite under wine32"
   scripts/windows.sh
 fi
 
