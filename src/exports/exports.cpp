@@ -59,8 +59,6 @@ int get_record(int kind, const char* name, void* record) {
     }
 }
 
-namespace {
-
 int delete_record(int kind, int address_kind, const char* name) {
     const char* path = config_path(PathBuffer::Shared);
     if (name == nullptr) return QDL_ERR_NULL_ARG;
@@ -77,8 +75,6 @@ int delete_record(int kind, int address_kind, const char* name) {
         return QDL_ERR_BAD_TYPE;
     }
 }
-
-}  // namespace
 
 }  // namespace qdl
 

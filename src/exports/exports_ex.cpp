@@ -14,7 +14,6 @@
 #include "tskqdl32.h"
 
 namespace qdl {
-namespace {
 
 int add_record_ex(int kind, void* record) {
     const char* path = config_path(PathBuffer::AddEx);
@@ -51,7 +50,6 @@ int get_modem_record_ex(int kind, const char* name, ModemRecordEx* record) {
     return modem_get_break(name, record, config_path(PathBuffer::Shared));
 }
 
-}  // namespace
 }  // namespace qdl
 
 using qdl::platform::Access;

@@ -7,6 +7,7 @@
 //   select_sections   the walk over a scanned list, names packed into the caller's buffer
 //   take_matching     the same walk over a filtered scan (the scanner matched the key lines)
 //   get_list          argument checks, the filtered scan, the walk, the release
+//   list_text         the same scan and walk over bytes in memory (the tool's batch)
 #include <climits>
 #include <string>
 #include <string_view>
@@ -102,16 +103,34 @@ int select_sections(const SectionList& list, const ListFilter& first, const List
     return matches;
 }
 
-int get_list(const ListFilter* first, const ListFilter* second, char* names,
-             unsigned short* count) {
+int check_list_arguments(const ListFilter* first, const ListFilter* second, const char* names,
+                         unsigned short* count, unsigned& capacity) {
     if (first == nullptr) return QDL_ERR_NULL_ARG;
     if (first->key[0] == '\0') return QDL_ERR_EMPTY_FILTER;
     if (second != nullptr && second->key[0] == '\0') return QDL_ERR_EMPTY_FILTER;
     if (count == nullptr) return QDL_ERR_NULL_ARG;
-    const unsigned capacity = *count;
+    capacity = *count;
     *count = 0;
     if (capacity != 0 && names == nullptr) return QDL_ERR_NULL_ARG;
+    return QDL_OK;
+}
 
+int list_text(std::string_view bytes, const ListFilter& first, const ListFilter* second,
+              char* names, unsigned capacity, unsigned short& stored) {
+    SectionList list;
+    const int status = scan_text(bytes, scan_filters(first, second), list);
+    if (status != QDL_OK) return status;
+    const int result = take_matching(list, names, capacity, stored);
+    free_section_list(list);
+    return result;
+}
+
+int get_list(const ListFilter* first, const ListFilter* second, char* names,
+             unsigned short* count) {
+    unsigned capacity = 0;
+    if (const int s = check_list_arguments(first, second, names, count, capacity); s != QDL_OK) {
+        return s;
+    }
     // The same file as the record operations: a bare name lies in the Windows directory.
     const std::string file = platform::locate_file(config_path(PathBuffer::List));
     // The scan matches the key lines as it reads them and keeps none: its memory is one node

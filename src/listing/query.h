@@ -2,6 +2,8 @@
 // and the fuzz target can drive it with bytes of their own).
 #pragma once
 
+#include <string_view>
+
 #include "listing/scanner.h"
 #include "tskqdl32.h"
 
@@ -18,5 +20,16 @@ int select_sections(const SectionList& list, const ListFilter& first, const List
 // record operations use, the walk.
 int get_list(const ListFilter* first, const ListFilter* second, char* names,
              unsigned short* count);
+
+// The two halves of get_list, for a listing of bytes that are not read from the file (the
+// tool's batch lists the text it is about to write):
+//   check_list_arguments  the argument checks in their order; on QDL_OK, *count is 0 and
+//                         `capacity` holds the caller's count
+//   list_text             the filtered scan of `bytes` and the walk: the count of matches, or
+//                         the scan's failure
+int check_list_arguments(const ListFilter* first, const ListFilter* second, const char* names,
+                         unsigned short* count, unsigned& capacity);
+int list_text(std::string_view bytes, const ListFilter& first, const ListFilter* second,
+              char* names, unsigned capacity, unsigned short& stored);
 
 }  // namespace qdl

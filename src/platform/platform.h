@@ -16,6 +16,7 @@
 //   is_lead_byte         _ismbblead of the active ANSI code page
 //   CallScope            the call guard: one exported call at a time per process, and on
 //                        Linux the batching of that call's writes into one atomic replacement
+//   profile_text         Linux only: the file's bytes as the active call would write them
 #pragma once
 
 #include <cstddef>
@@ -110,5 +111,15 @@ public:
 private:
     bool finished_ = false;
 };
+
+#if !defined(_WIN32)
+// ---- Linux store only ---------------------------------------------------------------------
+
+// The bytes of the file that the profile functions use for `path`, as the active call sees it:
+// the store's copy with the call's unwritten changes, read (in a write call) under the file's
+// lock. False when there is no such file (missing, unreadable or not a regular file) and the
+// call has not written to it. The tool's batch lists these bytes instead of the file.
+bool profile_text(const char* path, std::string& text);
+#endif
 
 }  // namespace qdl::platform

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -477,6 +478,7 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     err = fails(3, {"import", "-"}, headed(R"({"ports": [{"name": "LineC", "type": "vme"}]})"));
     EXPECT_NE(err.find("QDL_ERR_FILE"), std::string::npos) << err;
     fails(3, {"import", machine.scratch_dir() + "/no-such.json"});
+    fails(3, {"apply", "-"}, headed(R"({"ports": [{"name": "LineC", "type": "vme"}]})"));
 
     fails(3, {"import", machine.scratch_dir()});  // a directory
 
@@ -488,6 +490,12 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     fails(4, {"import", "-"}, R"({"format": "tskqdl32-configuration"})");
     fails(4, {"import", "-"}, R"({"format": "tskqdl32-configuration", "version": 1, "ports":
                                  [{"name": "A", "type": "vme", "connect_timeout": 1e400}]})");
+    // "absent" is for apply only, and never beside the same record in its list
+    fails(4, {"import", "-"}, headed(R"({"absent": {"ports": ["X"]}})"));
+    err = fails(4, {"apply", "-"}, headed(R"({"ports": [{"name": "X", "type": "vme"}],
+                                              "absent": {"ports": ["x"]}})"));
+    EXPECT_NE(err.find("absent.ports[0]: port x is also in ports"), std::string::npos) << err;
+    fails(4, {"apply", "-"}, "{}");
 }
 
 TEST_F(Qdlcfg, UnknownVerbsAreNamedWithTheClosestOnes) {
@@ -628,39 +636,160 @@ TEST_F(Qdlcfg, ImportValidatesEverythingBeforeWriting) {
     EXPECT_FALSE(qdltest::file_exists(machine.default_file()));  // not even "Good" was added
 }
 
-TEST_F(Qdlcfg, ImportReportsRefusalsAndReplaces) {
+TEST_F(Qdlcfg, ImportIsAllOrNothingAndLeavesEqualRecordsAlone) {
     ok({"add", "port", "LineA", "--type", "tcpip-eth", "--connect-timeout", "100"});
     ok({"set", "global", "--password-stdin"}, "keepme\n");
+    const std::string before = ini();
     const std::string doc = headed(R"({"ports": [ {"name": "LineA", "type": "vme"},
                                                   {"name": "LineB", "type": "vme"} ],
                                        "global": {"connect_timeout": 700}})");
     Result r = run({"import", "-", "--json"}, doc);
     EXPECT_EQ(r.code, 1);
     Json report = Json::parse(r.out);
-    EXPECT_EQ(report["added"], 1);
+    EXPECT_EQ(report["added"], 0);
+    EXPECT_EQ(report["not_written"], 1);  // LineB: fine, but the import is one batch
     EXPECT_EQ(report["refused"], 2);
     EXPECT_EQ(report["records"][0]["name"], "LineA");
     EXPECT_EQ(report["records"][0]["status"], -4);
     EXPECT_EQ(report["records"][0]["status_name"], "QDL_ERR_EXISTS");
-    EXPECT_NE(r.err.find("2 of 3 records refused"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("2 of 3 records refused, nothing was written"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(ini(), before);
 
     report = ok_json({"import", "-", "--replace"}, doc);
-    EXPECT_EQ(report["replaced"], 3);  // LineB is there since the first import
+    EXPECT_EQ(report["replaced"], 2);
+    EXPECT_EQ(report["added"], 1);
     EXPECT_EQ(ok_json({"show", "port", "LineA"})["type"], "vme");
     const Json global = ok_json({"show", "global"});
     EXPECT_EQ(global["connect_timeout"], 700);
     EXPECT_TRUE(global["password_set"].get<bool>());  // a document without a password keeps it
     EXPECT_EQ(Json::parse(ok({"export", "--with-password"}))["global"]["password"], "keepme");
+
+    // The same document again: nothing differs, nothing is written, with or without --replace.
+    const auto stamp = fs::last_write_time(machine.default_file());
+    for (const auto& args : {std::vector<std::string>{"import", "-", "--replace"},
+                             std::vector<std::string>{"import", "-"}}) {
+        report = ok_json(args, doc);
+        EXPECT_EQ(report["unchanged"], 3);
+        EXPECT_EQ(report["added"], 0);
+    }
+    EXPECT_EQ(fs::last_write_time(machine.default_file()), stamp);
 }
 
-TEST_F(Qdlcfg, ReplaceRefusesToDeleteARecordTheDocumentLacks) {
+TEST_F(Qdlcfg, ReplaceKeepsTheRecordsThatShareTheSection) {
     ok({"add", "device", "Site", "--kwt-id", "S1", "--model", "M"});
     ok({"add", "port", "Site", "--type", "vme"});
-    const Result r = run({"import", "-", "--replace"},
-                         headed(R"({"ports": [ {"name": "Site", "type": "tcpip-eth"} ]})"));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.out.find("device Site"), std::string::npos) << r.out;
-    EXPECT_NE(ini().find("KWT_ID=S1"), std::string::npos);
+    ok({"add", "modem", "Site", "--dial", "ATDT", "--break", "off"});
+    const Json report = ok_json({"import", "-", "--replace"},
+                                headed(R"({"ports": [ {"name": "Site", "type": "tcpip-eth"} ]})"));
+    EXPECT_EQ(report["replaced"], 1);
+    EXPECT_EQ(ok_json({"show", "port", "Site"})["type"], "tcpip-eth");
+    EXPECT_EQ(ok_json({"show", "device", "Site"})["device_model"], "M");
+    EXPECT_EQ(ok_json({"show", "modem", "Site"})["modem_break"], "off");
+}
+
+// ---- Apply, set, get -----------------------------------------------------------------------
+
+TEST_F(Qdlcfg, ApplyWritesOnlyWhatDiffersCheckWritesNothingAndTwiceChangesNothing) {
+    ok({"import", demo_path()});
+    Json doc = Json::parse(qdltest::read_file(demo_path()));
+    doc["ports"][1]["baudrate"] = 19200;  // LineA
+    doc["modems"].push_back({{"name", "Dial9"}, {"modem_dial", "ATDT9"}});
+    doc["global"]["password"] = "Secret-9";
+    const std::string text = doc.dump();
+    const std::string before = ini();
+
+    Json j = ok_json({"apply", "--check", "-"}, text);
+    EXPECT_EQ(ini(), before);
+    EXPECT_EQ(j, Json::parse(R"({"changed": true, "check": true, "changes": [
+        {"action": "update", "kind": "port", "name": "LineA",
+         "fields": {"baudrate": {"before": 9600, "after": 19200}}},
+        {"action": "add", "kind": "modem", "name": "Dial9"},
+        {"action": "update", "kind": "global", "name": null,
+         "fields": {"password": {"before": null, "after": "<hidden>"}}}]})"));
+
+    const std::string shown = ok({"apply", "--diff", "-"}, text);
+    EXPECT_NE(shown.find("  baudrate: 9600 -> 19200\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("  modem_dial: unset -> ATDT9\n"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("Secret-9"), std::string::npos) << shown;
+    EXPECT_EQ(ok({"get", "port", "LineA", "baudrate"}), "19200\n");
+
+    struct stat first {}, second {};
+    ASSERT_EQ(stat(machine.default_file().c_str(), &first), 0);
+    EXPECT_EQ(ok_json({"apply", "-"}, text),
+              Json::parse(R"({"changed": false, "check": false, "changes": []})"));
+    ASSERT_EQ(stat(machine.default_file().c_str(), &second), 0);
+    EXPECT_EQ(first.st_ino, second.st_ino);
+    EXPECT_EQ(first.st_mtim.tv_nsec, second.st_mtim.tv_nsec);
+    EXPECT_EQ(first.st_mtim.tv_sec, second.st_mtim.tv_sec);
+}
+
+TEST_F(Qdlcfg, ApplyPrunesAndDeletesAbsentRecordsButNotTheirNeighbours) {
+    ok({"add", "port", "Site", "--type", "vme"});
+    ok({"add", "modem", "Site", "--dial", "ATDT"});
+    ok({"add", "port", "Old", "--type", "vme"});
+    ok({"add", "device", "Dev", "--ip", "10.0.0.1"});
+    const std::string doc = headed(R"({"ports": [{"name": "Site", "type": "vme"}],
+                                       "absent": {"modems": ["SITE"], "devices": ["Nowhere"]}})");
+    const Json j = ok_json({"apply", "--prune", "-"}, doc);
+    EXPECT_EQ(j["changes"], Json::parse(R"([
+        {"action": "delete", "kind": "modem", "name": "Site"},
+        {"action": "delete", "kind": "port", "name": "Old"}])"));
+    EXPECT_EQ(ok_json({"show", "port", "Site"})["type"], "vme");
+    EXPECT_EQ(ok_json({"list"}), Json::parse(R"({"ports": ["Site"], "devices": ["Dev"],
+                                                 "modems": []})"));
+}
+
+TEST_F(Qdlcfg, ApplyThatCannotKeepANeighbourWritesNothing) {
+    qdltest::write_file(machine.default_file(),
+                        "[Pump]\nTYPE=STEAM\nIP_ADDR=10.0.0.1\n"  // a port nothing can read
+                        "[Site]\nTYPE=VME_PORT\nMODEM_RECORDNAME=A\n");
+    const std::string before = ini();
+    std::string err = fails(1, {"apply", "-"}, headed(R"({
+        "ports": [{"name": "Fresh", "type": "vme"}],
+        "devices": [{"name": "Pump", "ip_addr": "10.0.0.2"}]})"));
+    EXPECT_NE(err.find("cannot be read"), std::string::npos) << err;
+    EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;
+    // A port and a device of one section share the key MODEM_RECORDNAME: both cannot hold theirs.
+    err = fails(1, {"apply", "-"}, headed(R"({
+        "devices": [{"name": "Site", "ip_addr": "10.0.0.3", "modem_recordname": "B"}]})"));
+    EXPECT_NE(err.find("the port Site that shares the section would read back with "
+                       "modem_recordname B instead of A"), std::string::npos) << err;
+    EXPECT_EQ(ini(), before);
+}
+
+TEST_F(Qdlcfg, SetChangesGivenFieldsAndGetPrintsOneValue) {
+    ok({"add", "port", "LineA", "--type", "kwt-serial", "--port", "COM1", "--baudrate", "9600"});
+    ok({"add", "modem", "LineA", "--dial", "ATDT"});
+    EXPECT_EQ(ok({"set", "port", "LineA", "--baudrate", "19200", "--parity", "even"}),
+              "set port LineA: parity unset -> even, baudrate 9600 -> 19200\n");
+    EXPECT_EQ(ok({"get", "port", "LineA", "BAUDRATE"}), "19200\n");
+    EXPECT_EQ(ok({"get", "modem", "linea", "modem_dial"}), "ATDT\n");  // kept in the section
+    const auto stamp = fs::last_write_time(machine.default_file());
+    EXPECT_EQ(ok({"set", "port", "LineA", "--parity", "even"}), "port LineA: no change\n");
+    EXPECT_EQ(fs::last_write_time(machine.default_file()), stamp);
+
+    // A field that is not set: exit 1 and nothing printed at all, as `git config --get`.
+    const Result unset = run({"get", "port", "LineA", "stopbits"});
+    EXPECT_EQ(unset.code, 1);
+    EXPECT_EQ(unset.out + unset.err, "");
+    EXPECT_EQ(ok_json({"get", "port", "LineA", "parity"}), "even");
+
+    ok({"set", "port", "LineA", "--type", "vme", "--connect-timeout", "500"});
+    EXPECT_EQ(run({"get", "port", "LineA", "baudrate"}).code, 1);  // not a field of vme ports
+    EXPECT_EQ(ok({"get", "port", "LineA", "type"}), "vme\n");
+    ok({"set", "modem", "LineA", "--location", "Depot", "--tapiline", ""});
+    EXPECT_EQ(ok({"get", "port", "LineA", "connect_timeout"}), "500\n");
+
+    ok({"set", "global", "--request-timeout", "700"});
+    EXPECT_EQ(ok({"get", "global", "request_timeout"}), "700\n");
+    EXPECT_EQ(ok({"get", "global", "password_set"}), "false\n");
+    fails(2, {"get", "global", "password"});
+    fails(2, {"get", "port", "LineA", "colour"});
+    fails(2, {"set", "port", "LineA", "--baudrate", "9600"});  // not a vme field
+    fails(2, {"set", "port", "LineA"});
+    fails(1, {"get", "port", "Nope", "type"});
+    fails(1, {"set", "device", "Nope", "--ip", "10.0.0.9"});
 }
 
 // ---- Check ---------------------------------------------------------------------------------

@@ -61,6 +61,28 @@ struct ImportOptions {
 };
 int run_import(const Context& ctx, const ImportOptions& opts);
 
+struct ApplyOptions {
+    std::string file;  // "-" for stdin
+    bool prune = false;
+    bool check = false;
+    bool diff = false;
+};
+int run_apply(const Context& ctx, const ApplyOptions& opts);
+
+struct SetOptions {
+    Kind kind = Kind::Port;
+    std::string name;
+    Given given;
+};
+int run_set(const Context& ctx, const SetOptions& opts);
+
+struct GetOptions {
+    Kind kind = Kind::Port;
+    std::string name;   // not for global
+    std::string field;  // JSON key or INI key
+};
+int run_get(const Context& ctx, const GetOptions& opts);
+
 int run_check(const Context& ctx);
 
 // The kinds other than `kind` whose group lists `name` (its section would go with it).

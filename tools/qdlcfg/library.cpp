@@ -1,5 +1,6 @@
 // library.cpp - the tool's calls into TSKQDL32 (see library.hpp).
 //
+//   session    the open batch, if any: every call below goes through it
 //   records    read_record, add_record, delete_record, choose_address_kind
 //   listing    query (one QDL_Get_List, capacity grown until every name fits),
 //              list_sections, list_group (unions and intersections of queries)
@@ -12,11 +13,71 @@
 #include <cstring>
 #include <map>
 
+#include "exports/batch.h"
 #include "location.hpp"
 #include "status.hpp"
 #include "tskqdl32.h"
 
 namespace qdlcfg {
+
+// ---- session -------------------------------------------------------------------------------
+
+namespace {
+
+qdl::Batch* g_batch = nullptr;
+
+int get_record(int kind, const char* name, void* record) {
+    return g_batch ? g_batch->get_record(kind, name, record)
+                   : QDL_Get_Record(kind, name, record);
+}
+
+int get_record_ex(int kind, const char* name, void* record) {
+    return g_batch ? g_batch->get_record_ex(kind, name, record)
+                   : QDL_Get_Record_Ex(kind, name, record);
+}
+
+int get_modem_record_ex(const char* name, ModemRecordEx* record) {
+    return g_batch ? g_batch->get_modem_record_ex(RECORD_MODEM, name, record)
+                   : QDL_Get_Modem_Record_Ex(RECORD_MODEM, name, record);
+}
+
+int add(int kind, void* record, bool extended) {
+    if (g_batch) {
+        return extended ? g_batch->add_record_ex(kind, record) : g_batch->add_record(kind, record);
+    }
+    return extended ? QDL_Add_Record_Ex(kind, record) : QDL_Add_Record(kind, record);
+}
+
+int get_list(const ListFilter* first, const ListFilter* second, char* names,
+             unsigned short* count) {
+    return g_batch ? g_batch->get_list(first, second, names, count)
+                   : QDL_Get_List(first, second, names, count);
+}
+
+}  // namespace
+
+Session::Session() {
+    if (g_batch != nullptr) throw Failure(kExitFailure, "a session is open already");
+    batch_ = std::make_unique<qdl::Batch>();
+    g_batch = batch_.get();
+}
+
+Session::~Session() { abandon(); }
+
+int Session::commit() {
+    if (!batch_) return QDL_ERR_FILE;
+    const int status = batch_->commit();
+    abandon();
+    return status;
+}
+
+void Session::abandon() {
+    if (!batch_) return;
+    g_batch = nullptr;
+    batch_.reset();
+}
+
+int Session::status() const { return batch_ ? batch_->status() : QDL_ERR_FILE; }
 
 std::string library_version() {
     char buffer[QDL_VERSION_SIZE] = {};
@@ -28,12 +89,11 @@ std::string library_version() {
 
 int read_record(Record& record, const std::string& name) {
     switch (record.kind()) {
-    case Kind::Port: return QDL_Get_Record_Ex(RECORD_PORT, name.c_str(), record.data());
-    case Kind::Device: return QDL_Get_Record_Ex(RECORD_DEVICE, name.c_str(), record.data());
+    case Kind::Port: return get_record_ex(RECORD_PORT, name.c_str(), record.data());
+    case Kind::Device: return get_record_ex(RECORD_DEVICE, name.c_str(), record.data());
     case Kind::Modem:
-        return QDL_Get_Modem_Record_Ex(RECORD_MODEM, name.c_str(),
-                                       reinterpret_cast<ModemRecordEx*>(record.data()));
-    case Kind::Global: return QDL_Get_Record(RECORD_GLOBAL, "", record.data());
+        return get_modem_record_ex(name.c_str(), reinterpret_cast<ModemRecordEx*>(record.data()));
+    case Kind::Global: return get_record(RECORD_GLOBAL, "", record.data());
     }
     return QDL_ERR_BAD_TYPE;
 }
@@ -68,13 +128,13 @@ int add_record(Record& record, int address_kind) {
         auto* device = reinterpret_cast<DeviceRecord*>(record.data());
         device->address_kind = static_cast<std::uint16_t>(address_kind);
     }
-    const int kind = record_kind(record.kind());
-    return needs_extended_add(record) ? QDL_Add_Record_Ex(kind, record.data())
-                                      : QDL_Add_Record(kind, record.data());
+    return add(record_kind(record.kind()), record.data(), needs_extended_add(record));
 }
 
 int delete_record(Kind kind, const std::string& name, int address_kind) {
-    return QDL_Delete_Record(record_kind(kind), address_kind, name.c_str());
+    const int code = record_kind(kind);
+    return g_batch ? g_batch->delete_record(code, address_kind, name.c_str())
+                   : QDL_Delete_Record(code, address_kind, name.c_str());
 }
 
 int choose_address_kind(const Record& device) {
@@ -136,7 +196,7 @@ std::vector<std::string> query(const ListFilter* first, const ListFilter* second
     for (;;) {
         std::vector<char> buffer(capacity * kNameBytes);
         auto count = static_cast<unsigned short>(capacity);
-        const int found = QDL_Get_List(first, second, buffer.data(), &count);
+        const int found = get_list(first, second, buffer.data(), &count);
         if (found == QDL_ERR_FILE && config_file_missing()) return {};
         if (found < 0) fail_status("listing the configuration file", found);
         if (static_cast<std::size_t>(found) <= count) return unpack(buffer, count);

@@ -1,12 +1,41 @@
-// library.hpp - the tool's calls into TSKQDL32 (public header only).
+// library.hpp - the tool's calls into TSKQDL32: the exported functions, or, while a Session is
+// open, the same operations in one batch of the library's core.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "fields.hpp"
 
+namespace qdl {
+class Batch;
+}
+
 namespace qdlcfg {
+
+// While a Session is open, every call below goes through one batch (src/exports/batch.h): the
+// file's lock is held from the first call to the end, every change lands in the library's copy
+// of the file, and the listings see those changes. commit() replaces the file once; a change
+// that failed, or a session that ends without commit(), writes nothing. One at a time.
+class Session {
+public:
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // QDL_OK once written (or when there was nothing to write); otherwise the status of the
+    // first failed change, or QDL_ERR_FILE when the replacement failed. Nothing is written then.
+    int commit();
+    // Ends the session, writing nothing.
+    void abandon();
+    // QDL_OK while no change has failed.
+    int status() const;
+
+private:
+    std::unique_ptr<qdl::Batch> batch_;
+};
 
 std::string library_version();
 

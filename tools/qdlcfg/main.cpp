@@ -5,9 +5,11 @@
 //   main.cpp          command line (CLI11): verbs, options, help, errors, exit codes
 //   usage.cpp         verbs as CLI11 knows them: unknown verbs with suggestions, one verb's help
 //   commands.hpp      the verbs' options and entry points
-//   verbs_info.cpp    version, where, list, show
+//   verbs_info.cpp    version, where, list, show, get
 //   verbs_edit.cpp    add, set global, delete
-//   transfer.cpp      export, import
+//   apply.cpp         apply, set port|device|modem (one batch each)
+//   transfer.cpp      export, import (one batch); reading documents
+//   reconcile.cpp     making stored records equal to wanted ones (import, apply, set)
 //   check.cpp         check
 //   document.cpp      records as JSON objects and back
 //   fields.cpp        the field tables of the four record kinds; value conversions and checks
@@ -37,7 +39,7 @@ namespace {
 
 constexpr const char* kFooter =
     "Every verb takes --json for machine output (errors then are one JSON object on stderr). "
-    "Exit codes: 0 success, 1 not found or refused, 2 usage, 3 file error, 4 invalid import "
+    "Exit codes: 0 success, 1 not found or refused, 2 usage, 3 file error, 4 invalid "
     "document, 5 library failure. See qdlcfg help VERB and qdlcfg(1).";
 
 // Options generated from a kind's field table; their texts are read after parsing.
@@ -71,7 +73,7 @@ std::string value_form(const Field& f) {
     return "VALUE";
 }
 
-void add_field_options(CLI::App* app, Kind kind, FieldOptions& out) {
+void add_field_options(CLI::App* app, Kind kind, FieldOptions& out, bool type_required = true) {
     for (const Field& f : fields_of(kind)) {
         if (f.options.empty()) continue;
         std::string help(f.meaning);
@@ -82,7 +84,7 @@ void add_field_options(CLI::App* app, Kind kind, FieldOptions& out) {
         out.storage.push_back(std::make_unique<std::string>());
         CLI::Option* opt = app->add_option(std::string(f.options), *out.storage.back(), help)
                                ->type_name(value_form(f));
-        if (f.role == Role::PortType) opt->required();
+        if (f.role == Role::PortType && type_required) opt->required();
         out.options.emplace_back(&f, opt);
     }
 }
@@ -104,6 +106,7 @@ public:
         add_set();
         add_delete();
         add_transfer();
+        add_get();
     }
 
     int run(int argc, char** argv);
@@ -129,6 +132,7 @@ private:
     void add_set();
     void add_delete();
     void add_transfer();
+    void add_get();
 
     std::string verb_path() const { return qdlcfg::verb_path(verb_); }
     int execute(bool json);
@@ -145,6 +149,10 @@ private:
     AddOptions add_port_, add_device_, add_modem_;
     FieldOptions port_fields_, device_fields_, modem_fields_, global_fields_;
     SetGlobalOptions set_global_;
+    SetOptions set_;
+    FieldOptions set_port_fields_, set_device_fields_, set_modem_fields_;
+    GetOptions get_;
+    ApplyOptions apply_;
     DeleteOptions delete_;
     ExportOptions export_;
     ImportOptions import_;
@@ -223,9 +231,24 @@ void Cli::add_add() {
 }
 
 void Cli::add_set() {
-    CLI::App* set = app_.add_subcommand("set", "change the global parameters");
+    CLI::App* set = app_.add_subcommand("set", "change fields of a stored record");
     set->require_subcommand(1);
     set->footer(kFooter);
+    const std::pair<Kind, FieldOptions*> kinds[] = {{Kind::Port, &set_port_fields_},
+                                                    {Kind::Device, &set_device_fields_},
+                                                    {Kind::Modem, &set_modem_fields_}};
+    for (const auto& [kind, fields] : kinds) {
+        CLI::App* sub = verb(set, std::string(kind_word(kind)),
+                             "change the given fields of a " + std::string(kind_word(kind)) +
+                                 " (an empty text or \"unset\" unsets one), keep the rest",
+                             [this, kind, fields] {
+                                 set_.kind = kind;
+                                 set_.given = fields->given();
+                                 return run_set(ctx_, set_);
+                             });
+        sub->add_option("NAME", set_.name, "record name")->required();
+        add_field_options(sub, kind, *fields, false);
+    }
     CLI::App* global = verb(set, "global", "change the given global parameters, keep the rest",
                             [this] {
                                 set_global_.given = global_fields_.given();
@@ -272,7 +295,39 @@ void Cli::add_transfer() {
     CLI::App* imp = verb(&app_, "import", "add the records of a JSON document (FILE or -)",
                          [this] { return run_import(ctx_, import_); });
     imp->add_option("FILE", import_.file, "the document, or - for stdin")->required();
-    imp->add_flag("--replace", import_.replace, "delete an existing record before adding it");
+    imp->add_flag("--replace", import_.replace,
+                  "rewrite an existing record that differs (in the same batch)");
+    CLI::App* apply = verb(&app_, "apply",
+                           "make the file hold the records of a JSON document (FILE or -)",
+                           [this] { return run_apply(ctx_, apply_); });
+    apply->add_option("FILE", apply_.file, "the document, or - for stdin")->required();
+    apply->add_flag("--prune", apply_.prune,
+                    "also delete the records of the document's kinds that it does not hold");
+    apply->add_flag("--check", apply_.check, "report what would change, write nothing");
+    apply->add_flag("--diff", apply_.diff, "show each change field by field");
+}
+
+void Cli::add_get() {
+    CLI::App* get = app_.add_subcommand("get", "print one field of a record (for scripts)");
+    get->require_subcommand(1);
+    get->footer(kFooter);
+    for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+        CLI::App* sub = verb(get, std::string(kind_word(kind)),
+                             "print one field of a " + std::string(kind_word(kind)) +
+                                 "; exit 1 and nothing printed when it is not set",
+                             [this, kind] {
+                                 get_.kind = kind;
+                                 return run_get(ctx_, get_);
+                             });
+        sub->add_option("NAME", get_.name, "record name")->required();
+        sub->add_option("FIELD", get_.field, "field (JSON key or INI key)")->required();
+    }
+    CLI::App* global = verb(get, "global", "print one global parameter (or password_set)",
+                            [this] {
+                                get_.kind = Kind::Global;
+                                return run_get(ctx_, get_);
+                            });
+    global->add_option("FIELD", get_.field, "field (JSON key or INI key)")->required();
 }
 
 // Usage errors print one line; CLI11's extras list can hold values, so only option-like

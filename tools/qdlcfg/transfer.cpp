@@ -1,19 +1,23 @@
 // transfer.cpp - export (every record as one JSON document) and import (the same document
-// back, validated whole before the first write).
+// back, validated whole before the first write, then added in one batch).
 //
 //   export     read_group, run_export
-//   import     load_document, validate (-> Plan), apply (record by record), report
+//   documents  load_document, read_document (-> DocumentContent), reject_document; apply's
+//              "absent" member
+//   import     reconcile (reconcile.cpp) in one session, report
 //   progress   a bar on stderr for long imports on a terminal
 #include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "commands.hpp"
 #include "document.hpp"
 #include "library.hpp"
 #include "output.hpp"
+#include "reconcile.hpp"
 #include "status.hpp"
 #include "tskqdl32.h"
 
@@ -79,20 +83,7 @@ int run_export(const Context&, const ExportOptions& opts) {
     return kExitOk;
 }
 
-// ---- import: reading and validating --------------------------------------------------------
-
-namespace {
-
-struct Item {
-    Record record;
-    bool password_given = false;  // global only
-};
-
-struct Plan {
-    std::vector<Item> items;  // devices, then ports, modems, global: the order of adding
-    std::vector<std::string> problems;
-    std::vector<std::pair<Kind, std::string>> names;  // every named record, valid or not
-};
+// ---- documents: reading and validating -----------------------------------------------------
 
 std::string load_document(const std::string& file) {
     if (file == "-") {
@@ -104,7 +95,18 @@ std::string load_document(const std::string& file) {
     return read_whole_file(file, false);
 }
 
-void check_header(const Json& doc, std::vector<std::string>& problems) {
+namespace {
+
+// Every named record of the document, valid or not (for duplicates and "absent"), by kind and
+// name folded as the library folds section names.
+using Names = std::set<std::pair<Kind, std::string>>;
+
+std::pair<Kind, std::string> folded(Kind kind, std::string name) {
+    for (char& c : name) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return {kind, std::move(name)};
+}
+
+void check_header(const Json& doc, bool allow_absent, std::vector<std::string>& problems) {
     for (const char* key : {"format", "version"}) {
         if (!doc.contains(key)) problems.push_back(std::string(key) + ": missing");
     }
@@ -116,71 +118,119 @@ void check_header(const Json& doc, std::vector<std::string>& problems) {
         } else if (key == "version") {
             if (value != kFormatVersion) problems.push_back("version: must be 1");
         } else if (key != "library" && key != "ports" && key != "devices" && key != "modems" &&
-                   key != "global") {
+                   key != "global" && !(allow_absent && key == "absent")) {
             problems.push_back("unknown member \"" + key + "\"");
         }
     }
 }
 
-void check_duplicate(Plan& plan, Kind kind, const std::string& name, const std::string& where) {
-    if (name.empty()) return;
-    for (const auto& [k, n] : plan.names) {
-        if (k == kind && same_section(n, name)) {
-            plan.problems.push_back(where + ": " + std::string(kind_word(kind)) + " " + name +
-                                    " appears twice");
-            return;
-        }
-    }
-    plan.names.emplace_back(kind, name);
+bool named(const Names& names, Kind kind, const std::string& name) {
+    return names.contains(folded(kind, name));
 }
 
-void validate_group(const Json& doc, Kind kind, Plan& plan) {
+void check_duplicate(DocumentContent& content, Names& names, Kind kind, const std::string& name,
+                     const std::string& where) {
+    if (name.empty()) return;
+    if (!names.insert(folded(kind, name)).second) {
+        content.problems.push_back(where + ": " + std::string(kind_word(kind)) + " " + name +
+                                   " appears twice");
+    }
+}
+
+void validate_group(const Json& doc, Kind kind, DocumentContent& content, Names& names) {
     const std::string group(group_word(kind));
     if (!doc.contains(group)) return;
+    content.groups[static_cast<int>(kind)] = true;
     const Json& array = doc[group];
     if (!array.is_array()) {
-        plan.problems.push_back(group + ": must be an array");
+        content.problems.push_back(group + ": must be an array");
         return;
     }
     for (std::size_t i = 0; i < array.size(); ++i) {
         const std::string where = group + "[" + std::to_string(i) + "]";
-        Item item{Record(kind)};
+        Wanted item{Record(kind)};
         const auto problems = record_from_json(array[i], where, item.record);
-        plan.problems.insert(plan.problems.end(), problems.begin(), problems.end());
-        check_duplicate(plan, kind, item.record.name(), where);
-        if (problems.empty()) plan.items.push_back(std::move(item));
+        content.problems.insert(content.problems.end(), problems.begin(), problems.end());
+        check_duplicate(content, names, kind, item.record.name(), where);
+        if (problems.empty()) content.records.push_back(std::move(item));
     }
 }
 
-Plan validate(const std::string& text) {
-    Plan plan;
+// "absent": {"ports": [NAME...], "devices": [...], "modems": [...]}, none also present.
+void validate_absent(const Json& doc, DocumentContent& content, const Names& names) {
+    if (!doc.contains("absent")) return;
+    const Json& absent = doc["absent"];
+    if (!absent.is_object()) {
+        content.problems.push_back("absent: must be an object");
+        return;
+    }
+    for (const auto& [key, list] : absent.items()) {
+        const Kind kinds[] = {Kind::Port, Kind::Device, Kind::Modem};
+        const Kind* kind = std::find_if(std::begin(kinds), std::end(kinds),
+                                        [&](Kind k) { return group_word(k) == key; });
+        if (kind == std::end(kinds)) {
+            content.problems.push_back("absent: unknown member \"" + key + "\"");
+            continue;
+        }
+        if (!list.is_array()) {
+            content.problems.push_back("absent." + key + ": must be an array");
+            continue;
+        }
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const std::string where = "absent." + key + "[" + std::to_string(i) + "]";
+            std::string name;
+            std::string e = text_from_json(list[i], name);
+            if (e.empty()) e = check_text(name_field(*kind), name);
+            if (!e.empty()) {
+                content.problems.push_back(where + ": " + e);
+            } else if (named(names, *kind, name)) {
+                content.problems.push_back(where + ": " + std::string(kind_word(*kind)) + " " +
+                                           name + " is also in " + key);
+            } else {
+                content.absent.emplace_back(*kind, name);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+DocumentContent read_document(const std::string& text, bool allow_absent) {
+    DocumentContent content;
     Json doc;
     try {
         doc = Json::parse(text);
     } catch (const Json::exception& e) {  // a syntax error, or a number beyond a double
         const std::string what = e.what();
-        return {{},
-                {(e.id < 400 ? "not a JSON document: " : "unreadable JSON: ") +
-                 what.substr(what.find(']') + 2)},
-                {}};
+        content.problems.push_back((e.id < 400 ? "not a JSON document: " : "unreadable JSON: ") +
+                                   what.substr(what.find(']') + 2));
+        return content;
     }
-    if (!doc.is_object()) return {{}, {"the document must be a JSON object"}, {}};
+    if (!doc.is_object()) {
+        content.problems.push_back("the document must be a JSON object");
+        return content;
+    }
     if (!doc.contains("format") && !doc.contains("version")) {
-        return {{}, {"not a configuration document (no \"format\" and \"version\")"}, {}};
+        content.problems.push_back("not a configuration document (no \"format\" and \"version\")");
+        return content;
     }
-    check_header(doc, plan.problems);
-    for (Kind kind : {Kind::Device, Kind::Port, Kind::Modem}) validate_group(doc, kind, plan);
+    check_header(doc, allow_absent, content.problems);
+    Names names;
+    for (Kind kind : {Kind::Device, Kind::Port, Kind::Modem}) {
+        validate_group(doc, kind, content, names);
+    }
     if (doc.contains("global") && !doc["global"].is_null()) {
-        Item item{Record(Kind::Global)};
+        Wanted item{Record(Kind::Global)};
         const auto problems =
             record_from_json(doc["global"], "global", item.record, &item.password_given);
-        plan.problems.insert(plan.problems.end(), problems.begin(), problems.end());
-        if (problems.empty()) plan.items.push_back(std::move(item));
+        content.problems.insert(content.problems.end(), problems.begin(), problems.end());
+        if (problems.empty()) content.records.push_back(std::move(item));
     }
-    return plan;
+    if (allow_absent) validate_absent(doc, content, names);
+    return content;
 }
 
-[[noreturn]] void reject(const std::vector<std::string>& problems) {
+void reject_document(const std::vector<std::string>& problems) {
     if (problems.size() == 1) {
         throw Failure(kExitInvalid, problems.front() + " (nothing was written)");
     }
@@ -193,102 +243,9 @@ Plan validate(const std::string& text) {
                   std::nullopt, shown);
 }
 
-// ---- import: adding ------------------------------------------------------------------------
+// ---- import --------------------------------------------------------------------------------
 
-struct Outcome {
-    Kind kind;
-    std::string name;
-    std::string result;  // "added", "replaced" or "refused"
-    int status = QDL_OK;
-    std::string note;
-};
-
-// The records of the file before the import, by kind (for --replace).
-struct Existing {
-    std::vector<std::string> names[3];
-    bool global = false;
-
-    bool has(Kind kind, const std::string& name) const {
-        for (const std::string& n : names[static_cast<int>(kind)]) {
-            if (same_section(n, name)) return true;
-        }
-        return false;
-    }
-};
-
-Existing survey() {
-    Existing e;
-    for (Kind kind : kGroups) e.names[static_cast<int>(kind)] = list_group(kind);
-    Record global(Kind::Global);
-    e.global = read_record(global, "") == QDL_OK;
-    return e;
-}
-
-bool in_plan(const Plan& plan, Kind kind, const std::string& name) {
-    for (const Item& item : plan.items) {
-        if (item.record.kind() == kind && same_section(item.record.name(), name)) return true;
-    }
-    return false;
-}
-
-// A record of another kind in the same section that the document does not bring back.
-std::string lost_neighbour(const Plan& plan, const Existing& before, const Item& item) {
-    for (Kind kind : kGroups) {
-        if (kind == item.record.kind()) continue;
-        const std::string& name = item.record.name();
-        if (before.has(kind, name) && !in_plan(plan, kind, name)) {
-            return "replacing it would also delete the " + std::string(kind_word(kind)) +
-                   " " + name;
-        }
-    }
-    return "";
-}
-
-Outcome add_global(Item& item, const Existing& before, bool replace) {
-    Outcome out{Kind::Global, "", "added", QDL_OK, ""};
-    if (before.global && !replace) {
-        out.result = "refused";
-        out.status = QDL_ERR_EXISTS;
-        out.note = "use --replace to replace the global parameters";
-        return out;
-    }
-    if (before.global && !item.password_given) {  // keep the stored password
-        Record stored(Kind::Global);
-        if (read_record(stored, "") == QDL_OK) {
-            const Field& pw = *find_field(Kind::Global, "password");
-            item.record.put(pw, stored.get(pw));
-        }
-    }
-    if (before.global) out.result = "replaced";
-    out.status = add_record(item.record, 0);
-    return out;
-}
-
-Outcome add_item(Item& item, const Plan& plan, const Existing& before, bool replace) {
-    const Kind kind = item.record.kind();
-    if (kind == Kind::Global) return add_global(item, before, replace);
-    const std::string name = item.record.name();
-    Outcome out{kind, name, "added", QDL_OK, ""};
-    if (replace && before.has(kind, name)) {
-        out.note = lost_neighbour(plan, before, item);
-        if (!out.note.empty()) {
-            out.result = "refused";
-            out.status = QDL_ERR_EXISTS;
-            return out;
-        }
-        const int status = delete_record(kind, name, ADDRESS_ALL);
-        if (status != QDL_OK && status != QDL_ERR_NOT_FOUND) {
-            out.result = "refused";
-            out.status = status;
-            out.note = "the existing record could not be deleted";
-            return out;
-        }
-        out.result = "replaced";
-    }
-    const int address_kind = kind == Kind::Device ? choose_address_kind(item.record) : 0;
-    out.status = add_record(item.record, address_kind);
-    return out;
-}
+namespace {
 
 class Progress {
 public:
@@ -308,61 +265,84 @@ private:
     bool shown_;
 };
 
-void report(const Context& ctx, const std::vector<Outcome>& outcomes) {
-    std::size_t counts[3] = {0, 0, 0};  // added, replaced, refused
+// What became of a record: added, replaced, unchanged, refused, or "not written" (it would have
+// been added or replaced, but something else was refused, so nothing was written).
+std::string result_of(const Change& c, bool written) {
+    if (c.failed()) return "refused";
+    if (c.action == Change::Action::Unchanged) return "unchanged";
+    if (!written) return "not written";
+    return c.action == Change::Action::Update ? "replaced" : "added";
+}
+
+void report(const Context& ctx, const Outcome& outcome, bool written) {
+    constexpr std::string_view kResults[] = {"added", "replaced", "unchanged", "refused",
+                                             "not written"};
+    std::size_t counts[std::size(kResults)] = {};
     Json records = Json::array();
     Table t({"KIND", "NAME", "RESULT", "STATUS"});
-    for (const Outcome& o : outcomes) {
-        counts[o.result == "added" ? 0 : o.result == "replaced" ? 1 : 2]++;
-        Json r = {{"kind", kind_word(o.kind)}, {"name", text_to_json(o.name)},
-                  {"result", o.result}, {"status", o.status}};
+    for (const Change& c : outcome.changes) {
+        const std::string result = result_of(c, written);
+        for (std::size_t i = 0; i < std::size(kResults); ++i) counts[i] += result == kResults[i];
+        Json r = {{"kind", kind_word(c.kind)}, {"name", text_to_json(c.name)},
+                  {"result", result}, {"status", c.status}};
         std::string status = "0";
-        if (o.status != QDL_OK) {
-            r["status_name"] = status_info(o.status).name;
-            status = std::to_string(o.status) + " " + std::string(status_info(o.status).name) +
-                     " (" + (o.note.empty() ? std::string(status_info(o.status).meaning) : o.note) +
+        if (c.status != QDL_OK) {
+            r["status_name"] = status_info(c.status).name;
+            status = std::to_string(c.status) + " " + std::string(status_info(c.status).name) +
+                     " (" +
+                     (c.problem.empty() ? std::string(status_info(c.status).meaning) : c.problem) +
                      ")";
+        } else if (!c.problem.empty()) {
+            status = c.problem;
         }
-        if (!o.note.empty()) r["note"] = o.note;
+        if (!c.problem.empty()) r["note"] = c.problem;
         records.push_back(std::move(r));
-        t.add({std::string(kind_word(o.kind)), o.kind == Kind::Global ? "-" : o.name, o.result,
+        t.add({std::string(kind_word(c.kind)), c.kind == Kind::Global ? "-" : c.name, result,
                status});
     }
     if (ctx.json) {
-        Json j = {{"added", counts[0]}, {"replaced", counts[1]}, {"refused", counts[2]},
-                  {"records", std::move(records)}};
+        Json j = Json::object();
+        for (std::size_t i = 0; i < std::size(kResults); ++i) {
+            std::string key(kResults[i]);
+            std::replace(key.begin(), key.end(), ' ', '_');
+            j[key] = counts[i];
+        }
+        j["records"] = std::move(records);
         write_stdout(j.dump(2) + "\n");
         return;
     }
-    write_stdout(t.render() + std::to_string(counts[0]) + " added, " + std::to_string(counts[1]) +
-                 " replaced, " + std::to_string(counts[2]) + " refused\n");
+    std::string summary;
+    for (std::size_t i = 0; i < std::size(kResults); ++i) {
+        if (i == 4 && counts[i] == 0) continue;
+        summary += (summary.empty() ? "" : ", ") + std::to_string(counts[i]) + " " +
+                   std::string(kResults[i]);
+    }
+    write_stdout(t.render() + summary + "\n");
 }
 
 }  // namespace
 
 int run_import(const Context& ctx, const ImportOptions& opts) {
-    Plan plan = validate(load_document(opts.file));
-    if (!plan.problems.empty()) reject(plan.problems);
-    const Existing before = survey();
-    std::vector<Outcome> outcomes;
-    Progress progress(plan.items.size());
-    for (Item& item : plan.items) {
-        outcomes.push_back(add_item(item, plan, before, opts.replace));
-        if (outcomes.back().status != QDL_OK) outcomes.back().result = "refused";
-        progress.step(outcomes.size());
+    DocumentContent doc = read_document(load_document(opts.file), false);
+    if (!doc.problems.empty()) reject_document(doc.problems);
+    Session session;
+    Progress progress(doc.records.size());
+    const Outcome outcome = reconcile(doc, opts.replace ? Goal::Replace : Goal::Add, false,
+                                      [&](std::size_t done, std::size_t) { progress.step(done); });
+    const int written = outcome.failed ? outcome.status : session.commit();
+    session.abandon();
+    report(ctx, outcome, !outcome.failed && written == QDL_OK);
+    if (outcome.failed) {
+        std::size_t refused = 0;
+        for (const Change& c : outcome.changes) refused += c.failed() ? 1 : 0;
+        const bool library = outcome.status != QDL_OK;
+        throw Failure(library ? exit_code_for(outcome.status) : kExitRefused,
+                      std::to_string(refused) + " of " + std::to_string(outcome.changes.size()) +
+                          " records refused, nothing was written (" + outcome.message + ")",
+                      library ? std::optional<int>(outcome.status) : std::nullopt);
     }
-    report(ctx, outcomes);
-    std::size_t refused = 0;
-    bool file_error = false;
-    for (const Outcome& o : outcomes) {
-        refused += o.result == "refused" ? 1 : 0;
-        file_error = file_error || o.status == QDL_ERR_FILE;
-    }
-    if (refused > 0) {
-        throw Failure(file_error ? kExitFile : kExitRefused,
-                      std::to_string(refused) + " of " + std::to_string(outcomes.size()) +
-                          " records refused" +
-                          (file_error ? " (the configuration file could not be written)" : ""));
+    if (written != QDL_OK) {
+        fail_status("the configuration file could not be written, nothing was written", written);
     }
     return kExitOk;
 }

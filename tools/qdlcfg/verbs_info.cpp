@@ -1,4 +1,4 @@
-// verbs_info.cpp - the verbs that only read: version, where, list, show.
+// verbs_info.cpp - the verbs that only read: version, where, list, show, get.
 #include <sys/stat.h>
 
 #include "commands.hpp"
@@ -137,6 +137,51 @@ int run_show(const Context& ctx, Kind kind, const std::string& name) {
                std::string(f->meaning)});
     }
     write_stdout(t.render());
+    return kExitOk;
+}
+
+// ---- get -----------------------------------------------------------------------------------
+
+namespace {
+
+// A field by its JSON key or its INI key (any letter case).
+const Field* field_named(Kind kind, const std::string& word) {
+    if (const Field* f = find_field(kind, word)) return f;
+    for (const Field& f : fields_of(kind)) {
+        if (f.role != Role::Name && same_section(std::string(f.ini), word)) return &f;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// One value for scripts: printed as `show` prints it (as JSON with --json); a field that is not
+// set prints nothing and exits 1, as `git config --get` does.
+int run_get(const Context& ctx, const GetOptions& opts) {
+    const bool password_set = opts.kind == Kind::Global && opts.field == "password_set";
+    const Field* field = password_set ? nullptr : field_named(opts.kind, opts.field);
+    if (field == nullptr && !password_set) {
+        fail_usage("FIELD: " + std::string(kind_word(opts.kind)) + " records have no field \"" +
+                   opts.field + "\"");
+    }
+    if (field != nullptr && field->role == Role::Secret) {
+        fail_usage("FIELD: the password is never printed (password_set says whether there is one)");
+    }
+    Record record(opts.kind);
+    if (const int status = read_record(record, opts.name); status != QDL_OK) {
+        fail_status(opts.kind == Kind::Global ? "global parameters"
+                                              : std::string(kind_word(opts.kind)) + " " + opts.name,
+                    status);
+    }
+    if (password_set) {
+        const bool set = record.get(*find_field(Kind::Global, "password")).set;
+        write_stdout(ctx.json ? Json(set).dump() + "\n" : set ? "true\n" : "false\n");
+        return kExitOk;
+    }
+    Value value = record.get(*field);
+    if (opts.kind == Kind::Port && !applies_to(*field, record.port_type())) value = Value{};
+    if (!value.set) return kExitRefused;
+    write_stdout((ctx.json ? to_json(*field, value).dump() : display(*field, value)) + "\n");
     return kExitOk;
 }
 

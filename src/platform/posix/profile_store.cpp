@@ -18,7 +18,8 @@
 //                longer (hung or stopped) makes the write fail, with nothing written. The
 //                Windows directory, and the prefix above it, are created (as mkdir -p) when a
 //                write to a bare file name needs them
-//   reads        profile_get_string (value, key list, section list), profile_get_int
+//   reads        profile_get_string (value, key list, section list), profile_get_int,
+//                profile_text (the whole copy, for the tool's batch)
 //   writes       profile_write_string: plan the edit, prepare the replacement at the first
 //                change (so that a write that cannot be carried out fails at once), apply it to
 //                the cached text; finish() writes the file once, block by block in pieces
@@ -676,6 +677,18 @@ bool profile_write_string(const char* section, const char* key, const char* valu
         }
         ini::apply(cf.doc, std::move(edit));
         slot.dirty = true;
+        return true;
+    });
+}
+
+bool profile_text(const char* path, std::string& text) {
+    if (path == nullptr || *path == '\0') return false;
+    return in_scope(Access::Read, [&](ScopeState& scope) {
+        const std::string located = locate_file(path);
+        const Slot& slot = use_file(scope, located, std::strchr(path, '/') == nullptr);
+        const CachedFile& cf = g_cache[located];
+        if (cf.state != FileState::Present && !slot.dirty) return false;
+        text = ini::serialise(cf.doc);
         return true;
     });
 }

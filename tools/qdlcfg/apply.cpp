@@ -1,0 +1,218 @@
+// apply.cpp - the verbs that make stored records equal to what they are given, in one batch of
+// the library each: apply (a whole document) and set port|device|modem (fields of one record).
+//
+//   changes as text   one line per change; with --diff a line per field, before -> after
+//   changes as JSON   {"changed", "check", "changes": [{action, kind, name, fields}]}
+//   run_apply         document -> reconcile -> commit (not with --check) -> report
+//   run_set           stored record + the given fields -> the same way
+#include "commands.hpp"
+#include "document.hpp"
+#include "library.hpp"
+#include "output.hpp"
+#include "reconcile.hpp"
+#include "status.hpp"
+#include "tskqdl32.h"
+
+namespace qdlcfg {
+
+namespace {
+
+constexpr const char* kHidden = "<hidden>";
+
+std::string_view action_word(Change::Action action) {
+    switch (action) {
+    case Change::Action::Add: return "add";
+    case Change::Action::Update: return "update";
+    case Change::Action::Delete: return "delete";
+    default: return "unchanged";
+    }
+}
+
+std::string what(const Change& c) {
+    if (c.kind == Kind::Global) return "global";
+    return std::string(kind_word(c.kind)) + " " + c.name;
+}
+
+// A value as a change shows it: the password never, only whether there is one.
+std::string shown(const FieldChange& f, const Value& v) {
+    if (f.field->role == Role::Secret && v.set) return kHidden;
+    return display(*f.field, v);
+}
+
+Json shown_json(const FieldChange& f, const Value& v) {
+    if (f.field->role == Role::Secret) return v.set ? Json(kHidden) : Json(nullptr);
+    return to_json(*f.field, v);
+}
+
+std::string changes_text(const Outcome& outcome, bool diff) {
+    std::string out;
+    for (const Change& c : outcome.changes) {
+        if (c.action == Change::Action::Unchanged) continue;
+        out += std::string(action_word(c.action)) + " " + what(c);
+        if (!diff && c.action == Change::Action::Update) {
+            std::string names;
+            for (const FieldChange& f : c.fields) {
+                names += (names.empty() ? "" : ", ") + std::string(f.field->key);
+            }
+            out += " (" + names + ")";
+        }
+        out += "\n";
+        if (!diff) continue;
+        for (const FieldChange& f : c.fields) {
+            out += "  " + std::string(f.field->key) + ": " + shown(f, f.before) + " -> " +
+                   shown(f, f.after) + "\n";
+        }
+    }
+    return out;
+}
+
+Json change_json(const Change& c, bool diff) {
+    Json j = Json::object();
+    j["action"] = action_word(c.action);
+    j["kind"] = kind_word(c.kind);
+    j["name"] = c.kind == Kind::Global ? Json(nullptr) : text_to_json(c.name);
+    if (diff || c.action == Change::Action::Update) {
+        Json fields = Json::object();
+        for (const FieldChange& f : c.fields) {
+            fields[std::string(f.field->key)] = {{"before", shown_json(f, f.before)},
+                                                 {"after", shown_json(f, f.after)}};
+        }
+        j["fields"] = std::move(fields);
+    }
+    return j;
+}
+
+// Ends the verb when something was refused: the session writes nothing.
+void stop_if_refused(const Outcome& outcome) {
+    if (!outcome.failed) return;
+    const bool library = outcome.status != QDL_OK;
+    throw Failure(library ? exit_code_for(outcome.status) : kExitRefused,
+                  outcome.message + " (nothing was written)",
+                  library ? std::optional<int>(outcome.status) : std::nullopt);
+}
+
+void write_changes(Session& session, bool check) {
+    const int written = check ? QDL_OK : session.commit();
+    session.abandon();
+    if (written != QDL_OK) {
+        fail_status("the configuration file could not be written, nothing was written",
+                    written);
+    }
+}
+
+}  // namespace
+
+// ---- apply ---------------------------------------------------------------------------------
+
+int run_apply(const Context& ctx, const ApplyOptions& opts) {
+    DocumentContent doc = read_document(load_document(opts.file), true);
+    if (!doc.problems.empty()) reject_document(doc.problems);
+    Session session;
+    const Outcome outcome = reconcile(doc, Goal::Apply, opts.prune);
+    stop_if_refused(outcome);
+    write_changes(session, opts.check);
+
+    const std::size_t changed = outcome.changed();
+    if (ctx.json) {
+        Json changes = Json::array();
+        for (const Change& c : outcome.changes) {
+            if (c.action != Change::Action::Unchanged) changes.push_back(change_json(c, opts.diff));
+        }
+        Json j = {{"changed", changed > 0}, {"check", opts.check}, {"changes", std::move(changes)}};
+        write_stdout(j.dump(2) + "\n");
+        return kExitOk;
+    }
+    std::size_t counts[3] = {0, 0, 0};  // added, updated, deleted
+    for (const Change& c : outcome.changes) {
+        if (c.action != Change::Action::Unchanged) ++counts[static_cast<int>(c.action)];
+    }
+    std::string summary = changed == 0 ? std::string("no changes")
+                                       : std::to_string(counts[0]) + " added, " +
+                                             std::to_string(counts[1]) + " updated, " +
+                                             std::to_string(counts[2]) + " deleted";
+    if (opts.check) summary += changed == 0 ? " (check)" : " (check: nothing was written)";
+    write_stdout(changes_text(outcome, opts.diff) + summary + "\n");
+    return kExitOk;
+}
+
+// ---- set port|device|modem -----------------------------------------------------------------
+
+namespace {
+
+// The given options as values; an empty text unsets a text field, "unset" any other field.
+std::vector<std::pair<const Field*, Value>> parse_given(const Given& given) {
+    std::vector<std::pair<const Field*, Value>> out;
+    for (const auto& [field, text] : given) {
+        Value v;
+        if (field->type == Type::Text && text.empty()) {
+            out.emplace_back(field, v);
+            continue;
+        }
+        if (const std::string e = parse_value(*field, text, v); !e.empty()) {
+            fail_usage(option_name(*field) + ": " + e);
+        }
+        out.emplace_back(field, v);
+    }
+    return out;
+}
+
+// The stored record with the given fields; a port that changes its type loses the fields that
+// do not apply to the new one (unless they are given, which record_problems then refuses).
+Record merged(const Record& stored, const std::vector<std::pair<const Field*, Value>>& values) {
+    Record record = stored;
+    std::vector<const Field*> given;
+    for (const auto& [field, value] : values) {
+        record.put(*field, value);
+        if (value.set) given.push_back(field);
+    }
+    if (record.kind() == Kind::Port) {
+        for (const Field& f : fields_of(Kind::Port)) {
+            if (f.role == Role::Plain && !applies_to(f, record.port_type())) {
+                record.put(f, Value{});
+            }
+        }
+    }
+    const std::vector<std::string> problems = record_problems(record, given, Naming::Option);
+    if (!problems.empty()) fail_usage(problems.front());
+    return record;
+}
+
+}  // namespace
+
+int run_set(const Context& ctx, const SetOptions& opts) {
+    if (opts.given.empty()) fail_usage("nothing to set: give at least one field option");
+    const auto values = parse_given(opts.given);
+    const std::string label = std::string(kind_word(opts.kind)) + " " + opts.name;
+    Session session;
+    Record stored(opts.kind);
+    if (const int status = read_record(stored, opts.name); status != QDL_OK) {
+        fail_status(label, status);
+    }
+    DocumentContent doc;
+    doc.records.push_back(Wanted{merged(stored, values)});
+    const Outcome outcome = reconcile(doc, Goal::Apply, false);
+    stop_if_refused(outcome);
+    write_changes(session, false);
+
+    const Change& c = outcome.changes.front();
+    const bool changed = c.action != Change::Action::Unchanged;
+    if (ctx.json) {
+        Json j = change_json(c, true);
+        j["result"] = changed ? "set" : "unchanged";
+        write_stdout(j.dump(2) + "\n");
+        return kExitOk;
+    }
+    if (!changed) {
+        write_stdout(label + ": no change\n");
+        return kExitOk;
+    }
+    std::string fields;
+    for (const FieldChange& f : c.fields) {
+        fields += (fields.empty() ? " " : ", ") + std::string(f.field->key) + " " +
+                  shown(f, f.before) + " -> " + shown(f, f.after);
+    }
+    write_stdout("set " + label + ":" + fields + "\n");
+    return kExitOk;
+}
+
+}  // namespace qdlcfg

@@ -1,0 +1,416 @@
+// reconcile.cpp - making the file hold a document's records (see reconcile.hpp).
+//
+//   compare     normalised, differences, set_fields
+//   survey      the records of the file by section (names folded as the library folds them)
+//   plan        one Change per record of the document, then the deletions
+//   sections    the changes of one section: plain adds, or the section rewritten with its other
+//               records added back; every record written is read back and compared
+//   reconcile   survey, plan, the sections in the order of the document, the global parameters
+#include "reconcile.hpp"
+
+#include <unordered_map>
+
+#include "library.hpp"
+#include "status.hpp"
+#include "tskqdl32.h"
+
+namespace qdlcfg {
+
+bool Change::failed() const { return status != QDL_OK || !problem.empty(); }
+
+std::size_t Outcome::changed() const {
+    std::size_t n = 0;
+    for (const Change& c : changes) n += c.action != Change::Action::Unchanged ? 1 : 0;
+    return n;
+}
+
+// ---- compare -------------------------------------------------------------------------------
+
+namespace {
+
+// What the library gives back for fields an add leaves unwritten: a modem's yes/no flag reads
+// as "no" and its break flag as "on".
+Record normalised(const Record& record) {
+    Record out = record;
+    if (record.kind() != Kind::Modem) return out;
+    const Field& canda = *find_field(Kind::Modem, "modem_usedcanda");
+    const Field& brk = *find_field(Kind::Modem, "modem_break");
+    if (!out.get(canda).set) out.put(canda, Value{true, "", 0});
+    if (!out.get(brk).set) out.put(brk, Value{true, "", 1});
+    return out;
+}
+
+bool compared(const Field& f) { return f.role != Role::Name && f.role != Role::ReadOnly; }
+
+bool same_value(const Field& f, const Value& a, const Value& b) {
+    if (a.set != b.set) return false;
+    if (!a.set) return true;
+    return f.type == Type::Text ? a.text == b.text : a.number == b.number;
+}
+
+// Every set field of a record, as the change that adds it (or, with `removed`, deletes it).
+std::vector<FieldChange> set_fields(const Record& record, bool removed) {
+    std::vector<FieldChange> out;
+    for (const Field& f : fields_of(record.kind())) {
+        const Value v = record.get(f);
+        if (!compared(f) || !v.set) continue;
+        out.push_back(removed ? FieldChange{&f, v, Value{}} : FieldChange{&f, Value{}, v});
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<FieldChange> differences(const Record& before, const Record& after) {
+    const Record b = normalised(before);
+    const Record a = normalised(after);
+    std::vector<FieldChange> out;
+    for (const Field& f : fields_of(before.kind())) {
+        if (!compared(f)) continue;
+        const Value vb = b.get(f), va = a.get(f);
+        if (!same_value(f, vb, va)) out.push_back({&f, vb, va});
+    }
+    return out;
+}
+
+// ---- survey --------------------------------------------------------------------------------
+
+namespace {
+
+constexpr Kind kSectionKinds[] = {Kind::Device, Kind::Port, Kind::Modem};  // order of adding
+
+int at(Kind kind) { return static_cast<int>(kind); }
+
+std::string fold(const std::string& name) {
+    std::string out = name;
+    for (char& c : out) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return out;
+}
+
+// One kind's record in a section of the file.
+struct Present {
+    std::string name;  // as the file spells it; empty: the section holds no record of the kind
+    std::optional<Record> record;
+    int status = QDL_OK;
+    bool read = false;
+};
+
+struct Section {
+    Present kinds[3];
+    std::vector<std::size_t> changes;  // indexes into Outcome::changes
+    bool done = false;
+    bool holds_any() const {
+        return !kinds[0].name.empty() || !kinds[1].name.empty() || !kinds[2].name.empty();
+    }
+};
+
+struct State {
+    Goal goal;
+    std::unordered_map<std::string, Section> sections;  // by folded name
+    std::vector<std::string> names[3];                  // every record of the file, by kind
+    Outcome outcome;
+};
+
+void survey(State& st) {
+    for (Kind kind : kSectionKinds) {
+        st.names[at(kind)] = list_group(kind);
+        for (const std::string& name : st.names[at(kind)]) {
+            st.sections[fold(name)].kinds[at(kind)].name = name;
+        }
+    }
+}
+
+// The stored record of a kind in a section, read when first asked for; null when it cannot be.
+const Record* stored(Section& s, Kind kind) {
+    Present& p = s.kinds[at(kind)];
+    if (p.name.empty()) return nullptr;
+    if (!p.read) {
+        p.read = true;
+        Record r(kind);
+        p.status = read_record(r, p.name);
+        if (p.status == QDL_OK) p.record = std::move(r);
+    }
+    return p.record ? &*p.record : nullptr;
+}
+
+// ---- plan ----------------------------------------------------------------------------------
+
+std::size_t push(State& st, Section& s, Change c) {
+    st.outcome.changes.push_back(std::move(c));
+    s.changes.push_back(st.outcome.changes.size() - 1);
+    return st.outcome.changes.size() - 1;
+}
+
+void plan_record(State& st, const Wanted& w) {
+    const Kind kind = w.record.kind();
+    Change c;
+    c.kind = kind;
+    c.name = w.record.name();
+    c.after = w.record;
+    Section& s = st.sections[fold(c.name)];
+    const Record* r = stored(s, kind);
+    if (s.kinds[at(kind)].name.empty()) {
+        c.action = Change::Action::Add;
+        c.fields = set_fields(w.record, false);
+    } else if (r != nullptr && differences(*r, w.record).empty()) {
+        c.action = Change::Action::Unchanged;
+        c.before = *r;
+    } else {
+        // Added again under Goal::Add: the library decides (and the section is left alone).
+        c.action = st.goal == Goal::Add ? Change::Action::Add : Change::Action::Update;
+        if (r != nullptr) c.before = *r;
+        c.fields = r != nullptr ? differences(*r, w.record) : set_fields(w.record, false);
+    }
+    push(st, s, std::move(c));
+}
+
+void plan_delete(State& st, Kind kind, const std::string& name) {
+    const auto it = st.sections.find(fold(name));
+    if (it == st.sections.end() || it->second.kinds[at(kind)].name.empty()) return;
+    Section& s = it->second;
+    for (std::size_t i : s.changes) {
+        if (st.outcome.changes[i].kind == kind) return;  // absent and pruned: once
+    }
+    Change c;
+    c.action = Change::Action::Delete;
+    c.kind = kind;
+    c.name = s.kinds[at(kind)].name;
+    if (const Record* r = stored(s, kind)) {
+        c.before = *r;
+        c.fields = set_fields(*r, true);
+    }
+    push(st, s, std::move(c));
+}
+
+void plan_prune(State& st, const DocumentContent& doc) {
+    for (Kind kind : kSectionKinds) {
+        if (!doc.groups[at(kind)]) continue;
+        for (const std::string& name : st.names[at(kind)]) {
+            const Section& s = st.sections[fold(name)];
+            bool wanted = false;
+            for (std::size_t i : s.changes) wanted = wanted || st.outcome.changes[i].kind == kind;
+            if (!wanted) plan_delete(st, kind, name);
+        }
+    }
+}
+
+// ---- sections ------------------------------------------------------------------------------
+
+void refuse(State& st, Change& c, int status, const std::string& problem) {
+    c.status = status;
+    c.problem = problem;
+    if (st.outcome.failed) return;
+    st.outcome.failed = true;
+    st.outcome.status = status;
+    const std::string what = c.kind == Kind::Global
+                                 ? std::string("global parameters")
+                                 : std::string(kind_word(c.kind)) + " " + c.name;
+    st.outcome.message = what + ": " + (problem.empty() ? describe_status(status) : problem);
+}
+
+// Adds a copy of the record (the library writes into the record it is given).
+int add_copy(const Record& record) {
+    Record copy = record;
+    return add_record(copy, record.kind() == Kind::Device ? choose_address_kind(record) : 0);
+}
+
+// The stored record must now read back as `want`; otherwise the change is refused.
+void verify(State& st, Change& c, const Record& want, const std::string& what) {
+    Record back(want.kind());
+    const int status = read_record(back, c.kind == Kind::Global ? "" : want.name());
+    if (status != QDL_OK) {
+        refuse(st, c, status, what + " does not read back");
+        return;
+    }
+    const std::vector<FieldChange> diff = differences(want, back);
+    if (diff.empty()) return;
+    const FieldChange& d = diff.front();
+    refuse(st, c, QDL_OK,
+           what + " would read back with " + std::string(d.field->key) + " " +
+               display(*d.field, d.after) + " instead of " + display(*d.field, d.before));
+}
+
+void add_wanted(State& st, Change& c) {
+    if (const int s = add_copy(*c.after); s != QDL_OK) refuse(st, c, s, "");
+}
+
+// A device add whose existence probe looks at the whole section (the address kinds that add
+// every field, and the bus address) is refused in a section that holds anything.
+bool probes_whole_section(const Record& device) {
+    const int address_kind = choose_address_kind(device);
+    return address_kind == ADDRESS_ALL || address_kind == ADDRESS_BXLN_BUS;
+}
+
+// Deletes the section (through one of its records) and adds back what it must hold: the changed
+// records and every other record it held, devices first (their add may look at the whole
+// section), then ports and modems. False when something was refused.
+bool rewrite_section(State& st, Section& s, Change* of[3], Change& first) {
+    for (Kind kind : kSectionKinds) {
+        if (s.kinds[at(kind)].name.empty() || of[at(kind)] != nullptr) continue;
+        if (stored(s, kind) == nullptr) {
+            refuse(st, first, QDL_OK,
+                   "the section also holds the " + std::string(kind_word(kind)) + " " +
+                       s.kinds[at(kind)].name + ", which cannot be read (" +
+                       describe_status(s.kinds[at(kind)].status) + "): rewriting would lose it");
+            return false;
+        }
+    }
+    for (Kind kind : kSectionKinds) {
+        if (s.kinds[at(kind)].name.empty()) continue;
+        Change& owner = of[at(kind)] != nullptr ? *of[at(kind)] : first;
+        const int status = delete_record(kind, s.kinds[at(kind)].name, ADDRESS_ALL);
+        if (status != QDL_OK) {
+            refuse(st, owner, status, "");
+            return false;
+        }
+        break;  // the section went with that record
+    }
+    for (Kind kind : kSectionKinds) {
+        Change* c = of[at(kind)];
+        if (c != nullptr && c->action != Change::Action::Delete) {
+            add_wanted(st, *c);
+        } else if (c == nullptr && !s.kinds[at(kind)].name.empty()) {
+            if (const int status = add_copy(*s.kinds[at(kind)].record); status != QDL_OK) {
+                refuse(st, first, status,
+                       "could not add back the " + std::string(kind_word(kind)) + " " +
+                           s.kinds[at(kind)].name + " that shares the section");
+            }
+        }
+        if (st.outcome.failed) return false;
+    }
+    return true;
+}
+
+// After the section's changes every record it should hold must read back as wanted: records
+// of one section can share keys (a port's and a device's MODEM_RECORDNAME), so an add can
+// change what another record of the section reads.
+void verify_section(State& st, Section& s, Change* of[3], Change& first) {
+    for (Kind kind : kSectionKinds) {
+        Change* c = of[at(kind)];
+        const bool present = !s.kinds[at(kind)].name.empty();
+        if (c == nullptr && present && stored(s, kind) != nullptr) {
+            verify(st, first, *s.kinds[at(kind)].record,
+                   "the " + std::string(kind_word(kind)) + " " + s.kinds[at(kind)].name +
+                       " that shares the section");
+        } else if (c != nullptr && c->action != Change::Action::Delete &&
+                   !(c->action == Change::Action::Add && present)) {
+            verify(st, *c, *c->after, "it");
+        }
+        if (st.outcome.failed) return;
+    }
+}
+
+void run_section(State& st, Section& s) {
+    s.done = true;
+    Change* of[3] = {nullptr, nullptr, nullptr};
+    for (std::size_t i : s.changes) of[at(st.outcome.changes[i].kind)] = &st.outcome.changes[i];
+    Change& first = of[at(Kind::Device)] != nullptr ? *of[at(Kind::Device)]
+                    : of[at(Kind::Port)] != nullptr ? *of[at(Kind::Port)]
+                                                    : *of[at(Kind::Modem)];
+    bool rewrite = false;
+    bool added_again = false;  // Goal::Add over a stored record: the library decides
+    bool adds = false;
+    for (Kind kind : kSectionKinds) {
+        const Change* c = of[at(kind)];
+        if (c == nullptr) continue;
+        const bool present = !s.kinds[at(kind)].name.empty();
+        rewrite = rewrite || c->action == Change::Action::Update ||
+                  c->action == Change::Action::Delete;
+        added_again = added_again || (c->action == Change::Action::Add && present);
+        adds = adds || c->action == Change::Action::Add;
+    }
+    const Change* device = of[at(Kind::Device)];
+    if (device != nullptr && device->action == Change::Action::Add && s.holds_any() &&
+        s.kinds[at(Kind::Device)].name.empty() && probes_whole_section(*device->after)) {
+        rewrite = true;
+    }
+    if (!rewrite && !adds) return;  // nothing in this section changes
+    for (Kind kind : kSectionKinds) stored(s, kind);  // as they are before the changes
+    if (rewrite && !added_again) {
+        if (!rewrite_section(st, s, of, first)) return;
+    } else {
+        for (Kind kind : kSectionKinds) {
+            Change* c = of[at(kind)];
+            if (c != nullptr && c->action == Change::Action::Add) add_wanted(st, *c);
+        }
+    }
+    if (!st.outcome.failed) verify_section(st, s, of, first);
+}
+
+// ---- global --------------------------------------------------------------------------------
+
+void plan_and_run_global(State& st, Wanted& w) {
+    Change c;
+    c.kind = Kind::Global;
+    Record current(Kind::Global);
+    const bool exists = read_record(current, "") == QDL_OK;
+    const Field& password = *find_field(Kind::Global, "password");
+    if (exists && !w.password_given) w.record.put(password, current.get(password));
+    // Nothing set asks for no global parameters at all (an add of nothing writes nothing).
+    const bool nothing = set_fields(w.record, false).empty();
+    if (exists) c.before = current;
+    if (!nothing) c.after = w.record;
+    if (!exists) {
+        c.action = nothing ? Change::Action::Unchanged : Change::Action::Add;
+        c.fields = set_fields(w.record, false);
+    } else if (nothing) {
+        c.action = Change::Action::Delete;
+        c.fields = set_fields(current, true);
+    } else if (differences(current, w.record).empty()) {
+        c.action = Change::Action::Unchanged;
+    } else {
+        c.action = Change::Action::Update;
+        c.fields = differences(current, w.record);
+    }
+    st.outcome.changes.push_back(std::move(c));
+    Change& change = st.outcome.changes.back();
+    if (change.action == Change::Action::Unchanged) return;
+    if (exists && st.goal == Goal::Add) {
+        refuse(st, change, QDL_ERR_EXISTS, "use --replace to replace the global parameters");
+        return;
+    }
+    if (change.action == Change::Action::Delete) {
+        if (const int s = delete_record(Kind::Global, "", 0); s != QDL_OK) {
+            refuse(st, change, s, "");
+        }
+        return;
+    }
+    add_wanted(st, change);
+    if (!st.outcome.failed) verify(st, change, *change.after, "it");
+}
+
+}  // namespace
+
+// ---- reconcile -----------------------------------------------------------------------------
+
+Outcome reconcile(DocumentContent& doc, Goal goal, bool prune, const ProgressFn& progress) {
+    State st{goal, {}, {}, {}};
+    survey(st);
+    Wanted* global = nullptr;
+    for (Wanted& w : doc.records) {
+        if (w.record.kind() == Kind::Global) {
+            global = &w;
+        } else {
+            plan_record(st, w);
+        }
+    }
+    if (goal == Goal::Apply) {
+        for (const auto& [kind, name] : doc.absent) plan_delete(st, kind, name);
+        if (prune) plan_prune(st, doc);
+    }
+    const std::size_t total = st.outcome.changes.size() + (global != nullptr ? 1 : 0);
+    std::size_t done = 0;
+    // Each section once, in the order of its first change.
+    for (std::size_t i = 0; i < st.outcome.changes.size(); ++i) {
+        Section& s = st.sections[fold(st.outcome.changes[i].name)];
+        if (!s.done) run_section(st, s);
+        if (progress) progress(++done, total);
+    }
+    if (global != nullptr) {
+        plan_and_run_global(st, *global);
+        if (progress) progress(++done, total);
+    }
+    return std::move(st.outcome);
+}
+
+}  // namespace qdlcfg
