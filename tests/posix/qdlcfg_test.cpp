@@ -520,6 +520,14 @@ TEST_F(Qdlcfg, JsonErrorsAreOneObjectWithTheSameExitCodes) {
     EXPECT_TRUE(e["status"].is_null() && e["status_name"].is_null());
     EXPECT_NE(e["message"].get<std::string>().find("'list'"), std::string::npos);
     fails_json(2, {"add", "port", "X", "--type", "vme", "--baudrate", "9600", "--json"});
+    // A value the library itself refuses carries the status it would give, also when the tool
+    // refuses it first.
+    e = fails_json(2, {"add", "port", "X", "--type", "kwt-serial", "--port", "COM9", "--json"});
+    EXPECT_EQ(e["status_name"], "QDL_ERR_BAD_PORT_NAME");
+    e = fails_json(4, {"apply", "-", "--json"},
+                   R"({"format": "tskqdl32-configuration", "version": 1,
+                       "devices": [{"name": "D", "kwt_id": "-1"}]})");
+    EXPECT_EQ(e["status"], QDL_ERR_BAD_KWT_ID);
     fails_json(3, {"import", "--json", machine.scratch_dir() + "/no-such.json"});
     // Many problems: still one object, each problem in its message.
     e = fails_json(4, {"import", "-", "--json"},

@@ -106,7 +106,7 @@ void write_changes(Session& session, bool check) {
 
 int run_apply(const Context& ctx, const ApplyOptions& opts) {
     DocumentContent doc = read_document(load_document(opts.file), true);
-    if (!doc.problems.empty()) reject_document(doc.problems);
+    if (!doc.problems.empty()) reject_document(doc.problems, doc.status);
     Session session;
     const Outcome outcome = reconcile(doc, Goal::Apply, opts.prune);
     stop_if_refused(outcome);
@@ -149,7 +149,7 @@ std::vector<std::pair<const Field*, Value>> parse_given(const Given& given) {
             continue;
         }
         if (const std::string e = parse_value(*field, text, v); !e.empty()) {
-            fail_usage(option_name(*field) + ": " + e);
+            fail_usage(option_name(*field) + ": " + e, refusal_status(*field, text));
         }
         out.emplace_back(field, v);
     }

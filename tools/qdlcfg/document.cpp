@@ -52,7 +52,8 @@ bool informational_key(Kind kind, const std::string& key) {
 }  // namespace
 
 std::vector<std::string> record_from_json(const Json& object, const std::string& where,
-                                          Record& record, bool* password_given) {
+                                          Record& record, bool* password_given,
+                                          std::optional<int>* status) {
     std::vector<std::string> problems;
     if (!object.is_object()) return {where + ": must be an object"};
     std::vector<const Field*> given;
@@ -66,6 +67,9 @@ std::vector<std::string> record_from_json(const Json& object, const std::string&
         Value v;
         if (const std::string e = value_from_json(*f, value, v); !e.empty()) {
             problems.push_back(where + ": " + key + ": " + e);
+            if (status != nullptr && !*status && value.is_string()) {
+                *status = refusal_status(*f, value.get<std::string>());
+            }
             continue;
         }
         record.put(*f, v);

@@ -2,6 +2,7 @@
 // the checks that turn such an object back into a record.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,11 @@ std::vector<const Field*> shown_fields(const Record& record);
 // Builds a record from a JSON object of the export format. Returns the problems found (one
 // line each, prefixed with `where`); the record is complete only when none are returned.
 // `password_given` tells whether a global object names its password.
+// `status`, when not null and still empty, receives the library's status for the first value
+// that the library itself would refuse (refusal_status).
 std::vector<std::string> record_from_json(const Json& object, const std::string& where,
-                                          Record& record, bool* password_given = nullptr);
+                                          Record& record, bool* password_given = nullptr,
+                                          std::optional<int>* status = nullptr);
 
 // How messages name fields: by JSON key ("ip_addr") or by command-line option ("--ip").
 enum class Naming { Key, Option };

@@ -370,6 +370,20 @@ std::string check_text(const Field& field, std::string_view text) {
     return check_rule(field.rule, text);
 }
 
+std::optional<int> refusal_status(const Field& field, std::string_view text) {
+    if (text.find_first_of("\r\n") != std::string_view::npos) return QDL_ERR_BAD_VALUE;
+    if (text.empty() || field.rule == Rule::Password || check_rule(field.rule, text).empty()) {
+        return std::nullopt;
+    }
+    switch (field.rule) {
+    case Rule::Letter:
+        return field.role == Role::Name ? QDL_ERR_BAD_NAME : QDL_ERR_BAD_DEFAULT_PORT;
+    case Rule::ComPort: return QDL_ERR_BAD_PORT_NAME;
+    case Rule::KwtId: return QDL_ERR_BAD_KWT_ID;
+    default: return std::nullopt;
+    }
+}
+
 // ---- parsing -------------------------------------------------------------------------------
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -105,6 +106,12 @@ std::string parse_value(const Field& field, std::string_view text, Value& out);
 std::string value_from_json(const Field& field, const Json& json, Value& out);
 // Checks a text (record name, field text) against the field's limits and rule.
 std::string check_text(const Field& field, std::string_view text);
+
+// The status with which the library itself refuses `text` in this field, when it does: a name
+// or default port that does not begin with a letter, a serial port other than COM1 to COM4, a
+// KWT id that begins with neither a letter nor a digit, a line break. Nothing when the library
+// would take it (the tool may still refuse it, for a value that would not read back as given).
+std::optional<int> refusal_status(const Field& field, std::string_view text);
 
 // "unset", the word, the hexadecimal digits, the number or the text.
 std::string display(const Field& field, const Value& value);

@@ -34,6 +34,7 @@ struct DocumentContent {
     bool groups[3] = {false, false, false};  // "ports", "devices", "modems" given (index: Kind)
     std::vector<std::pair<Kind, std::string>> absent;  // apply: records that must not exist
     std::vector<std::string> problems;
+    std::optional<int> status;  // the library's status for the first value it would refuse
 };
 
 // The document's text: FILE, or standard input for "-". Failure (exit 3) when it cannot be read.
@@ -43,7 +44,8 @@ std::string load_document(const std::string& file);
 DocumentContent read_document(const std::string& text, bool allow_absent);
 
 // Failure (exit 4) naming the problems (up to 50 of them as its details).
-[[noreturn]] void reject_document(const std::vector<std::string>& problems);
+[[noreturn]] void reject_document(const std::vector<std::string>& problems,
+                                  std::optional<int> status = std::nullopt);
 
 enum class Goal {
     Add,      // import: missing records are added; a stored one that differs is added again

@@ -60,6 +60,8 @@ void fail_status(std::string_view what, int status) {
                   status);
 }
 
-void fail_usage(const std::string& message) { throw Failure(kExitUsage, message); }
+void fail_usage(const std::string& message, std::optional<int> status) {
+    throw Failure(kExitUsage, message, status);
+}
 
 }  // namespace qdlcfg

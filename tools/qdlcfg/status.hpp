@@ -55,6 +55,7 @@ private:
 };
 
 [[noreturn]] void fail_status(std::string_view what, int status);
-[[noreturn]] void fail_usage(const std::string& message);
+[[noreturn]] void fail_usage(const std::string& message,
+                             std::optional<int> status = std::nullopt);
 
 }  // namespace qdlcfg

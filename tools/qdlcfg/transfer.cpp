@@ -149,7 +149,8 @@ void validate_group(const Json& doc, Kind kind, DocumentContent& content, Names&
     for (std::size_t i = 0; i < array.size(); ++i) {
         const std::string where = group + "[" + std::to_string(i) + "]";
         Wanted item{Record(kind)};
-        const auto problems = record_from_json(array[i], where, item.record);
+        const auto problems =
+            record_from_json(array[i], where, item.record, nullptr, &content.status);
         content.problems.insert(content.problems.end(), problems.begin(), problems.end());
         check_duplicate(content, names, kind, item.record.name(), where);
         if (problems.empty()) content.records.push_back(std::move(item));
@@ -222,7 +223,8 @@ DocumentContent read_document(const std::string& text, bool allow_absent) {
     if (doc.contains("global") && !doc["global"].is_null()) {
         Wanted item{Record(Kind::Global)};
         const auto problems =
-            record_from_json(doc["global"], "global", item.record, &item.password_given);
+            record_from_json(doc["global"], "global", item.record, &item.password_given,
+                             &content.status);
         content.problems.insert(content.problems.end(), problems.begin(), problems.end());
         if (problems.empty()) content.records.push_back(std::move(item));
     }
@@ -230,9 +232,9 @@ DocumentContent read_document(const std::string& text, bool allow_absent) {
     return content;
 }
 
-void reject_document(const std::vector<std::string>& problems) {
+void reject_document(const std::vector<std::string>& problems, std::optional<int> status) {
     if (problems.size() == 1) {
-        throw Failure(kExitInvalid, problems.front() + " (nothing was written)");
+        throw Failure(kExitInvalid, problems.front() + " (nothing was written)", status);
     }
     constexpr std::size_t kShown = 50;
     const std::vector<std::string> shown(problems.begin(),
@@ -240,7 +242,7 @@ void reject_document(const std::vector<std::string>& problems) {
     throw Failure(kExitInvalid,
                   std::to_string(problems.size()) +
                       " problems in the document (nothing was written)",
-                  std::nullopt, shown);
+                  status, shown);
 }
 
 // ---- import --------------------------------------------------------------------------------
@@ -324,7 +326,7 @@ void report(const Context& ctx, const Outcome& outcome, bool written) {
 
 int run_import(const Context& ctx, const ImportOptions& opts) {
     DocumentContent doc = read_document(load_document(opts.file), false);
-    if (!doc.problems.empty()) reject_document(doc.problems);
+    if (!doc.problems.empty()) reject_document(doc.problems, doc.status);
     Session session;
     Progress progress(doc.records.size());
     const Outcome outcome = reconcile(doc, opts.replace ? Goal::Replace : Goal::Add, false,

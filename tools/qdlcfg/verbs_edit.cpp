@@ -42,7 +42,7 @@ std::vector<const Field*> apply_given(Record& record, const Given& given) {
     for (const auto& [field, text] : given) {
         Value v;
         if (const std::string e = parse_value(*field, text, v); !e.empty()) {
-            fail_usage(option_name(*field) + ": " + e);
+            fail_usage(option_name(*field) + ": " + e, refusal_status(*field, text));
         }
         record.put(*field, v);
         if (v.set) fields.push_back(field);
@@ -54,7 +54,7 @@ Record build_record(const AddOptions& opts) {
     Record record(opts.kind);
     const Field& name = name_field(opts.kind);
     if (const std::string e = check_text(name, opts.name); !e.empty()) {
-        fail_usage("NAME: " + e);
+        fail_usage("NAME: " + e, refusal_status(name, opts.name));
     }
     record.put(name, Value{true, opts.name, 0});
     const std::vector<const Field*> fields = apply_given(record, opts.given);
