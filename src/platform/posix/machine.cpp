@@ -138,10 +138,16 @@ RegistryRead registry_query(const char* key_path, const char* value_name, char* 
 
 std::string windows_directory() { return machine_prefix() + "/windows"; }
 
+// Every profile call locates its file: the path is built in one string, not through
+// windows_directory()'s.
 std::string locate_file(const char* path) {
     if (path == nullptr || *path == '\0') return {};
     if (std::strchr(path, '/') != nullptr) return path;
-    return windows_directory() + "/" + path;
+    constexpr std::string_view kWindows = "/windows/";
+    std::string located = machine_prefix();
+    located.reserve(located.size() + kWindows.size() + std::strlen(path));
+    located.append(kWindows).append(path);
+    return located;
 }
 
 bool is_lead_byte(unsigned char c) {
