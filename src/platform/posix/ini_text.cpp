@@ -286,10 +286,18 @@ const Block* find_section(const Document& doc, std::string_view name) {
     return &doc.blocks[it->second.front()];
 }
 
+// Every keyed read and write looks up one entry, in a section of a dozen or more: each line's
+// name is worked out in place (as entry_name does), and only one of the key's length is
+// compared.
 const Line* find_entry(const Block& block, std::string_view key) {
     key = trim(key);
+    const std::string_view text(block.text);
     for (const Line& l : block.entries) {
-        if (names_equal(block.entry_name(l), key)) return &l;
+        std::size_t tb = l.begin;
+        while (tb < l.end && is_space(static_cast<unsigned char>(text[tb]))) ++tb;
+        std::size_t ne = l.has_equals() ? l.equals : l.end;
+        while (ne > tb && is_space(static_cast<unsigned char>(text[ne - 1]))) --ne;
+        if (ne - tb == key.size() && names_equal(text.substr(tb, ne - tb), key)) return &l;
     }
     return nullptr;
 }
