@@ -281,9 +281,13 @@ std::uint32_t Block::next(const Line& l) const {
 const Block* find_section(const Document& doc, std::string_view name) {
     name = trim(name);
     if (name.empty()) return &doc.blocks[0];
+    if (doc.last_found != 0 && names_equal(doc.blocks[doc.last_found].name, name)) {
+        return &doc.blocks[doc.last_found];
+    }
     const auto it = doc.index.find(fold(name));
     if (it == doc.index.end() || it->second.empty()) return nullptr;
-    return &doc.blocks[it->second.front()];
+    doc.last_found = it->second.front();
+    return &doc.blocks[doc.last_found];
 }
 
 // Every keyed read and write looks up one entry, in a section of a dozen or more: each line's
@@ -431,10 +435,12 @@ void apply(Document& doc, Edit edit) {
         const std::size_t removed = edit.end - edit.begin;
         b.text.replace(edit.begin, removed, edit.insert);
         if (update_entries(b, edit.begin, removed, edit.insert.size())) return;
+        doc.last_found = 0;
         if (!parse_block(b, edit.block == 0)) rebuild(doc);
         return;
     }
     case Edit::Kind::Kill: {
+        doc.last_found = 0;
         Block& b = doc.blocks[edit.block];
         b.text.clear();
         b.entries.clear();
@@ -448,6 +454,7 @@ void apply(Document& doc, Edit edit) {
         return;
     }
     case Edit::Kind::Append: {
+        doc.last_found = 0;
         for (std::size_t i = doc.blocks.size(); i-- > 0;) {
             Block& last = doc.blocks[i];
             if (last.text.empty()) continue;
