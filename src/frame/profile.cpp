@@ -2,7 +2,7 @@
 // with the absent marker "?", the decimal and hexadecimal encodings, the record-exists probe,
 // and the field helpers of the record kinds built on them. Every access goes through the
 // platform's profile operations.
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "frame/frame.h"
@@ -66,8 +66,8 @@ bool delete_section(const char* path, const char* section) {
 }
 
 Number format_unsigned(std::uint32_t value) {
-    Number n;
-    std::snprintf(n.text.data(), n.text.size(), "%lu", static_cast<unsigned long>(value));
+    Number n{};
+    *std::to_chars(n.text.data(), n.text.data() + n.text.size() - 1, value).ptr = '\0';
     return n;
 }
 

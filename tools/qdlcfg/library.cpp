@@ -2,7 +2,7 @@
 //
 //   session    the open batch, if any: every call below goes through it
 //   records    read_record, add_record, delete_record, choose_address_kind
-//   listing    query (one QDL_Get_List, capacity grown until every name fits),
+//   listing    query (one QDL_Get_List with room for every name),
 //              list_sections, list_group (unions and intersections of queries)
 #include "library.hpp"
 
@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "exports/batch.h"
 #include "location.hpp"
@@ -180,9 +181,10 @@ bool config_file_missing() {
     return stat(locate().file.c_str(), &st) != 0 && errno == ENOENT;
 }
 
-std::vector<std::string> unpack(const std::vector<char>& buffer, unsigned short count) {
+std::vector<std::string> unpack(const char* buffer, unsigned short count) {
     std::vector<std::string> names;
-    const char* p = buffer.data();
+    names.reserve(count);
+    const char* p = buffer;
     for (unsigned short i = 0; i < count; ++i) {
         names.emplace_back(p, strnlen(p, kNameBytes));
         p += names.back().size() + 1;
@@ -190,21 +192,20 @@ std::vector<std::string> unpack(const std::vector<char>& buffer, unsigned short 
     return names;
 }
 
-// One QDL_Get_List, asked again with room for every match until all of them fit.
+// One QDL_Get_List with room for as many names as a listing can report, so that the file is
+// scanned once however many sections match. The buffer is not cleared: only the pages that
+// names are written to are ever touched.
 std::vector<std::string> query(const ListFilter* first, const ListFilter* second) {
-    std::size_t capacity = 64;
-    for (;;) {
-        std::vector<char> buffer(capacity * kNameBytes);
-        auto count = static_cast<unsigned short>(capacity);
-        const int found = get_list(first, second, buffer.data(), &count);
-        if (found == QDL_ERR_FILE && config_file_missing()) return {};
-        if (found < 0) fail_status("listing the configuration file", found);
-        if (static_cast<std::size_t>(found) <= count) return unpack(buffer, count);
-        if (capacity == 65535) {
-            throw Failure(kExitFailure, "more than 65535 matching sections: cannot list them all");
-        }
-        capacity = std::min<std::size_t>(static_cast<std::size_t>(found) + 16, 65535);
+    constexpr std::size_t kCapacity = 65535;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kCapacity * kNameBytes);
+    auto count = static_cast<unsigned short>(kCapacity);
+    const int found = get_list(first, second, buffer.get(), &count);
+    if (found == QDL_ERR_FILE && config_file_missing()) return {};
+    if (found < 0) fail_status("listing the configuration file", found);
+    if (static_cast<std::size_t>(found) > count) {
+        throw Failure(kExitFailure, "more than 65535 matching sections: cannot list them all");
     }
+    return unpack(buffer.get(), count);
 }
 
 std::string fold(const std::string& name) {

@@ -1,7 +1,8 @@
 // reconcile.cpp - making the file hold a document's records (see reconcile.hpp).
 //
 //   compare     normalised, differences, set_fields
-//   survey      the records of the file by section (names folded as the library folds them)
+//   survey      the records of the file by section (names folded as the library folds them),
+//               one kind at a time, as the plan and the writes need them
 //   plan        one Change per record of the document, then the deletions
 //   sections    the changes of one section: plain adds, or the section rewritten with its other
 //               records added back; every record written is read back and compared
@@ -108,15 +109,18 @@ struct State {
     Goal goal;
     std::unordered_map<std::string, Section> sections;  // by folded name
     std::vector<std::string> names[3];                  // every record of the file, by kind
+    bool surveyed[3] = {false, false, false};           // names[kind] is filled in
     Outcome outcome;
 };
 
-void survey(State& st) {
-    for (Kind kind : kSectionKinds) {
-        st.names[at(kind)] = list_group(kind);
-        for (const std::string& name : st.names[at(kind)]) {
-            st.sections[fold(name)].kinds[at(kind)].name = name;
-        }
+// Lists the records of one kind in the file, once. Each listing scans the whole file, so only
+// the kinds that are needed are listed (see reconcile).
+void survey(State& st, Kind kind) {
+    if (st.surveyed[at(kind)]) return;
+    st.surveyed[at(kind)] = true;
+    st.names[at(kind)] = list_group(kind);
+    for (const std::string& name : st.names[at(kind)]) {
+        st.sections[fold(name)].kinds[at(kind)].name = name;
     }
 }
 
@@ -384,8 +388,20 @@ void plan_and_run_global(State& st, Wanted& w) {
 // ---- reconcile -----------------------------------------------------------------------------
 
 Outcome reconcile(DocumentContent& doc, Goal goal, bool prune, const ProgressFn& progress) {
-    State st{goal, {}, {}, {}};
-    survey(st);
+    State st{goal, {}, {}, {}, {}};
+    // The plan looks at the stored records of the kinds that the document holds or deletes
+    // only; the other kinds are listed once something is to be written, still before the first
+    // write (a section that is rewritten must keep them). An apply that changes nothing lists
+    // nothing more.
+    for (const Wanted& w : doc.records) {
+        if (w.record.kind() != Kind::Global) survey(st, w.record.kind());
+    }
+    if (goal == Goal::Apply) {
+        for (const auto& [kind, name] : doc.absent) survey(st, kind);
+        for (Kind kind : kSectionKinds) {
+            if (prune && doc.groups[at(kind)]) survey(st, kind);
+        }
+    }
     Wanted* global = nullptr;
     for (Wanted& w : doc.records) {
         if (w.record.kind() == Kind::Global) {
@@ -397,6 +413,9 @@ Outcome reconcile(DocumentContent& doc, Goal goal, bool prune, const ProgressFn&
     if (goal == Goal::Apply) {
         for (const auto& [kind, name] : doc.absent) plan_delete(st, kind, name);
         if (prune) plan_prune(st, doc);
+    }
+    if (st.outcome.changed() > 0) {
+        for (Kind kind : kSectionKinds) survey(st, kind);
     }
     const std::size_t total = st.outcome.changes.size() + (global != nullptr ? 1 : 0);
     std::size_t done = 0;

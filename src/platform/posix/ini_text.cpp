@@ -4,11 +4,15 @@
 //   parsing      next_line, parse_block (one block), parse (whole text), serialise
 //   lines        Block's derived offsets: name_end, value_begin, entry_name, entry_value, next
 //   lookups      find_section, find_entry
-//   edits        plan (what a write changes), apply (change the blocks; a block whose new text
-//                no longer parses as one section, e.g. a value holding a line break and a
-//                header, makes the whole document parse again)
+//   edits        plan (what a write changes), apply (change the blocks: a value replaced within
+//                its line, or lines added at the end of a block, update that block's entries;
+//                any other change parses the block again; a block whose new text no longer
+//                parses as one section, e.g. a value holding a line break and a header, makes
+//                the whole document parse again)
 #include "platform/posix/ini_text.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace qdl::platform::ini {
@@ -244,10 +248,14 @@ std::uint32_t Block::value_begin(const Line& l) const {
     return static_cast<std::uint32_t>(vb);
 }
 
+// The lookups' hot path: the name is trimmed from the line's start to its first '=' (or its
+// end) without trimming the value as well.
 std::string_view Block::entry_name(const Line& l) const {
-    std::size_t tb, te;
-    trimmed_line(text, l, tb, te);
-    return std::string_view(text).substr(tb, name_end(l) - tb);
+    std::size_t tb = l.begin;
+    while (tb < l.end && is_space(static_cast<unsigned char>(text[tb]))) ++tb;
+    std::size_t ne = l.has_equals() ? l.equals : l.end;
+    while (ne > tb && is_space(static_cast<unsigned char>(text[ne - 1]))) --ne;
+    return std::string_view(text).substr(tb, ne - tb);
 }
 
 std::string_view Block::entry_value(const Line& l) const {
@@ -273,15 +281,27 @@ std::uint32_t Block::next(const Line& l) const {
 const Block* find_section(const Document& doc, std::string_view name) {
     name = trim(name);
     if (name.empty()) return &doc.blocks[0];
+    if (doc.last_found != 0 && names_equal(doc.blocks[doc.last_found].name, name)) {
+        return &doc.blocks[doc.last_found];
+    }
     const auto it = doc.index.find(fold(name));
     if (it == doc.index.end() || it->second.empty()) return nullptr;
-    return &doc.blocks[it->second.front()];
+    doc.last_found = it->second.front();
+    return &doc.blocks[doc.last_found];
 }
 
+// Every keyed read and write looks up one entry, in a section of a dozen or more: each line's
+// name is worked out in place (as entry_name does), and only one of the key's length is
+// compared.
 const Line* find_entry(const Block& block, std::string_view key) {
     key = trim(key);
+    const std::string_view text(block.text);
     for (const Line& l : block.entries) {
-        if (names_equal(block.entry_name(l), key)) return &l;
+        std::size_t tb = l.begin;
+        while (tb < l.end && is_space(static_cast<unsigned char>(text[tb]))) ++tb;
+        std::size_t ne = l.has_equals() ? l.equals : l.end;
+        while (ne > tb && is_space(static_cast<unsigned char>(text[ne - 1]))) --ne;
+        if (ne - tb == key.size() && names_equal(text.substr(tb, ne - tb), key)) return &l;
     }
     return nullptr;
 }
@@ -299,6 +319,53 @@ std::uint32_t insert_point(const Block& b) {
     if (!b.entries.empty()) return b.next(b.entries.back());
     if (!b.has_header) return 0;
     return static_cast<std::uint32_t>(next_line(b.text, 0).next);
+}
+
+// After bytes [begin, begin + removed) of a block's text became `inserted` new bytes: updates
+// its entries without parsing the whole block, for the two changes writes make most:
+//   - a change inside one entry's line content that adds no line break (a value replaced, an
+//     '=' and value given to a line without one): that line is read again, the later ones move;
+//   - whole lines added at the end of the block (a new key): they are read and appended.
+// False, with the entries possibly changed, for anything else (a line that would turn blank or
+// into a header included); the caller then parses the block as a whole.
+bool update_entries(Block& b, std::size_t begin, std::size_t removed, std::size_t inserted) {
+    const std::string_view text(b.text);
+    if (removed == 0 && begin + inserted == text.size() && begin > 0 && inserted > 0) {
+        // The insertion must start a line: after LF, or after a lone CR that it does not join.
+        const char before = text[begin - 1];
+        if (!(before == '\n' || (before == '\r' && text[begin] != '\n'))) return false;
+        for (std::size_t pos = begin; pos < text.size();) {
+            const RawLine l = next_line(text, pos);
+            pos = l.next;
+            std::size_t tb, te;
+            trimmed_bounds(text, l, tb, te);
+            if (tb == te) continue;
+            if (is_header(text, tb, te)) return false;
+            b.entries.reserve(b.entries.size() + 1);  // entries keep no spare capacity
+            b.entries.push_back(make_entry(text, l, tb, te, 0));
+        }
+        return true;
+    }
+    // The last entry that begins at or before the change must hold all of it.
+    auto it = std::upper_bound(b.entries.begin(), b.entries.end(), begin,
+                               [](std::size_t pos, const Line& l) { return pos < l.begin; });
+    if (it == b.entries.begin()) return false;
+    Line& line = *std::prev(it);
+    if (begin + removed > line.end) return false;
+    const std::string_view added = text.substr(begin, inserted);
+    if (added.find_first_of("\r\n") != std::string_view::npos) return false;
+    const RawLine raw{line.begin, line.end + inserted - removed, 0};
+    std::size_t tb, te;
+    trimmed_bounds(text, raw, tb, te);
+    if (tb == te || is_header(text, tb, te)) return false;
+    line = make_entry(text, raw, tb, te, 0);
+    const std::uint32_t grown = static_cast<std::uint32_t>(inserted - removed);  // modulo 2^32
+    for (; it != b.entries.end(); ++it) {
+        it->begin += grown;
+        it->end += grown;
+        if (it->has_equals()) it->equals += grown;
+    }
+    return true;
 }
 
 void rebuild(Document& doc) {
@@ -365,11 +432,15 @@ void apply(Document& doc, Edit edit) {
         return;
     case Edit::Kind::Replace: {
         Block& b = doc.blocks[edit.block];
-        b.text.replace(edit.begin, edit.end - edit.begin, edit.insert);
+        const std::size_t removed = edit.end - edit.begin;
+        b.text.replace(edit.begin, removed, edit.insert);
+        if (update_entries(b, edit.begin, removed, edit.insert.size())) return;
+        doc.last_found = 0;
         if (!parse_block(b, edit.block == 0)) rebuild(doc);
         return;
     }
     case Edit::Kind::Kill: {
+        doc.last_found = 0;
         Block& b = doc.blocks[edit.block];
         b.text.clear();
         b.entries.clear();
@@ -383,6 +454,7 @@ void apply(Document& doc, Edit edit) {
         return;
     }
     case Edit::Kind::Append: {
+        doc.last_found = 0;
         for (std::size_t i = doc.blocks.size(); i-- > 0;) {
             Block& last = doc.blocks[i];
             if (last.text.empty()) continue;

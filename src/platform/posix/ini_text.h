@@ -72,6 +72,9 @@ struct Document {
     // Lower-cased section name -> live blocks of that name, in file order. "[]" is not indexed.
     std::unordered_map<std::string, std::vector<std::uint32_t>> index;
     std::string eol = "\n";     // line break for new lines: the file's first one, else LF
+    // The block find_section found last, 0 for none: a record is read and written key by key,
+    // each key a lookup of the same section. apply forgets it whenever sections change.
+    mutable std::uint32_t last_found = 0;
 };
 
 Document parse(std::string_view text);

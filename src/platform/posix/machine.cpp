@@ -138,10 +138,27 @@ RegistryRead registry_query(const char* key_path, const char* value_name, char* 
 
 std::string windows_directory() { return machine_prefix() + "/windows"; }
 
+// Every profile call locates its file, and a record is read and written key by key: the last
+// bare name located under the last $TSKQDL32_PREFIX is kept (per thread) and handed out again
+// while both are the same.
 std::string locate_file(const char* path) {
     if (path == nullptr || *path == '\0') return {};
     if (std::strchr(path, '/') != nullptr) return path;
-    return windows_directory() + "/" + path;
+    struct Last {
+        std::string prefix, path, located;
+    };
+    thread_local Last last;
+    const char* env = std::getenv("TSKQDL32_PREFIX");
+    const bool from_env = env != nullptr && *env != '\0';
+    if (from_env && !last.located.empty() && last.prefix == env && last.path == path) {
+        return last.located;
+    }
+    constexpr std::string_view kWindows = "/windows/";
+    std::string located = machine_prefix();
+    located.reserve(located.size() + kWindows.size() + std::strlen(path));
+    located.append(kWindows).append(path);
+    if (from_env) last = Last{env, path, located};
+    return located;
 }
 
 bool is_lead_byte(unsigned char c) {

@@ -345,13 +345,20 @@ void drop_old_entries(const ScopeState& scope) {
 }
 
 // The scope's slot for a file, set up at its first use: in a write scope the file's lock is
-// taken first, then the cached copy is validated (once per scope).
-Slot& use_file(ScopeState& scope, const std::string& located, bool bare_name) {
+// taken first, then the cached copy is validated (once per scope). `cached` receives the
+// file's cache entry.
+Slot& use_file(ScopeState& scope, const std::string& located, bool bare_name,
+               CachedFile*& cached) {
     for (Slot& s : scope.slots) {
         if (s.located != located) continue;
         // Dropped meanwhile (by a write that failed, or by a one-operation scope inside this
         // one that needed room): validated again, under the lock this scope still holds.
-        if (g_cache.find(located) == g_cache.end()) validate(g_cache[located], located);
+        auto it = g_cache.find(located);
+        if (it == g_cache.end()) {
+            it = g_cache.try_emplace(located).first;
+            validate(it->second, located);
+        }
+        cached = &it->second;
         return s;
     }
     if (g_cache.find(located) == g_cache.end()) drop_old_entries(scope);
@@ -374,6 +381,7 @@ Slot& use_file(ScopeState& scope, const std::string& located, bool bare_name) {
     cf.used = ++g_use_counter;
     validate(cf, located);
     scope.slots.push_back(std::move(slot));
+    cached = &cf;
     return scope.slots.back();
 }
 
@@ -497,8 +505,9 @@ auto in_scope(Access access, Op&& op) {
 const CachedFile* file_for(ScopeState& scope, const char* path) {
     if (path == nullptr || *path == '\0') return nullptr;
     const std::string located = locate_file(path);
-    use_file(scope, located, std::strchr(path, '/') == nullptr);
-    return &g_cache[located];
+    CachedFile* cf = nullptr;
+    use_file(scope, located, std::strchr(path, '/') == nullptr, cf);
+    return cf;
 }
 
 // ---- Reads ---------------------------------------------------------------------------------
@@ -659,8 +668,9 @@ bool profile_write_string(const char* section, const char* key, const char* valu
     if (section == nullptr || path == nullptr || *path == '\0') return false;
     return in_scope(Access::Write, [&](ScopeState& scope) {
         const std::string located = locate_file(path);
-        Slot& slot = use_file(scope, located, std::strchr(path, '/') == nullptr);
-        CachedFile& cf = g_cache[located];
+        CachedFile* cached = nullptr;
+        Slot& slot = use_file(scope, located, std::strchr(path, '/') == nullptr, cached);
+        CachedFile& cf = *cached;
         if (cf.state == FileState::Unreadable || cf.state == FileState::NotAFile) return false;
         ini::Edit edit = ini::plan(cf.doc, ini::Write{section, key, value});
         if (edit.kind == ini::Edit::Kind::None) return true;
@@ -685,8 +695,9 @@ bool profile_text(const char* path, std::string& text) {
     if (path == nullptr || *path == '\0') return false;
     return in_scope(Access::Read, [&](ScopeState& scope) {
         const std::string located = locate_file(path);
-        const Slot& slot = use_file(scope, located, std::strchr(path, '/') == nullptr);
-        const CachedFile& cf = g_cache[located];
+        CachedFile* cached = nullptr;
+        const Slot& slot = use_file(scope, located, std::strchr(path, '/') == nullptr, cached);
+        const CachedFile& cf = *cached;
         if (cf.state != FileState::Present && !slot.dirty) return false;
         text = ini::serialise(cf.doc);
         return true;
