@@ -135,9 +135,7 @@ protected:
 
     std::string ini() const { return qdltest::read_file(machine.default_file()); }
 
-    static std::string demo_path() {
-        return (fs::path(__FILE__).parent_path() / "../../examples/demo.json").string();
-    }
+    static std::string demo_path() { return QDL_DEMO_DOCUMENT; }
 
     qdltest::Machine machine;
 #ifdef QDLCFG_PATH
