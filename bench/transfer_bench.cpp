@@ -7,8 +7,9 @@
 // is rendered and written as it would be to a pipe. Linux only, as qdlcfg is.
 //
 // Map:
-//   files          read_file, write_file, replace_file (temporary file, fsync, rename, fsync of
-//                  the directory: what the store does once per batch), file_identity
+//   files          native_files.h: read_file, write_file, replace_file (temporary file, fsync,
+//                  rename, fsync of the directory: what the store does once per batch);
+//                  file_identity
 //   machines       Machine: a fresh prefix directory per iteration (TSKQDL32_PREFIX), so each
 //                  verb meets the library with no parsed copy of its file, as a new qdlcfg
 //                  process does; removed again with the timer stopped
@@ -37,6 +38,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "native_files.h"
 #include "qdlcfg/commands.hpp"
 #include "qdlcfg/document.hpp"
 #include "qdlcfg/reconcile.hpp"
@@ -48,64 +50,9 @@ namespace {
 namespace fs = std::filesystem;
 using qdlcfg::Json;
 using qdlcfg::Kind;
+using namespace bench_files;
 
 // ---- Files ---------------------------------------------------------------------------------
-
-bool read_file(const std::string& path, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0;
-    out.resize(ok ? static_cast<std::size_t>(st.st_size) : 0);
-    std::size_t done = 0;
-    while (ok && done < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    out.resize(done);
-    ::close(fd);
-    return ok;
-}
-
-bool write_all(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Writes the file in place, unflushed (setup only).
-bool write_file(const std::string& path, std::string_view data) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool ok = write_all(fd, data);
-    return ::close(fd) == 0 && ok;
-}
-
-// Temporary file beside the target, written, flushed, renamed over the target, and the
-// directory flushed: the least a store can do so that neither a crash nor a reader ever sees
-// half a file.
-bool replace_file(const std::string& path, std::string_view data) {
-    const std::string temp = path + ".bench-tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = write_all(fd, data) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    const std::string dir = path.substr(0, path.rfind('/'));
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return false;
-    ok = ::fsync(dfd) == 0;
-    ::close(dfd);
-    return ok;
-}
 
 // Device, inode and modification time: a file replaced or rewritten has another.
 struct Identity {
