@@ -1,10 +1,15 @@
 // profile_store_test.cpp - the Linux profile store reads and writes INI files as the Win32
 // profile functions do. Tables of file text, call and expected bytes; every buffer is filled
 // with 0xCC first, so bytes the call must not touch are checked too.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +18,20 @@
 #include "platform/posix/ini_text.h"
 #include "support/test_env.h"
 #include "testing/hooks.h"
+
+// The allocation that t_fail_allocation counts down to throws std::bad_alloc (0: none does).
+namespace {
+thread_local long t_fail_allocation = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (t_fail_allocation > 0 && --t_fail_allocation == 0) throw std::bad_alloc();
+    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+// Not inlined: GCC would take the free() of a pointer that operator new returned for a mismatch.
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -141,6 +160,17 @@ TEST_F(ProfileStore, HighBytesInNamesCompareExactly) {
     EXPECT_EQ(value("S\xE9" "c", "k\xC9y"), "1");
     EXPECT_EQ(value("S\xC9" "C", "k\xC9y"), "?");
     EXPECT_EQ(value("s\xE9" "C", "K\xE9Y"), "?");
+    // Code page 932: a trail byte is no letter. 0x83 0x41 (katakana A) and 0x83 0x61 (katakana
+    // DI) are two names, for sections and keys, reads and writes.
+    qdl::platform::set_code_page_for_tests(932);
+    put("[\x83\x61]\n\x83\x61=di\n");
+    EXPECT_EQ(value("\x83\x41", "\x83\x61"), "?");
+    EXPECT_EQ(value("\x83\x61", "\x83\x41"), "?");
+    ASSERT_TRUE(profile_write_string("\x83\x41", "\x83\x41", "a", path.c_str()));
+    EXPECT_EQ(text(), "[\x83\x61]\n\x83\x61=di\n[\x83\x41]\n\x83\x41=a\n");
+    EXPECT_EQ(value("\x83\x41", "\x83\x41"), "a");
+    EXPECT_EQ(value("\x83\x61", "\x83\x61"), "di");
+    qdl::platform::set_code_page_for_tests(1252);
 }
 
 TEST_F(ProfileStore, InnerSpacesOfNamesMustMatch) {
@@ -631,6 +661,33 @@ TEST_F(ProfileStore, WrittenValuesReadBackWhateverTheFile) {
         EXPECT_EQ(value("s", "k2"), "?");
         EXPECT_EQ(value("n", "k"), "v3");
     }
+}
+
+// A write that runs out of memory at any one of its allocations leaves the file as it was, no
+// trace in the cached copy and no lock held: the next write writes its own change only.
+TEST_F(ProfileStore, WriteOutOfMemoryLeavesNoTrace) {
+    qdl::platform::set_lock_wait_limit_for_tests(std::chrono::milliseconds(200));
+    const std::string start = "[s]\nk=1\n";
+    long n = 1;
+    for (;; ++n) {
+        put(start);
+        const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3600, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);  // a copy read now is trusted
+        ASSERT_EQ(value("s", "k"), "1");
+        bool threw = false;
+        t_fail_allocation = n;
+        try {
+            profile_write_string("s", "new", "v", path.c_str());
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        t_fail_allocation = 0;
+        if (!threw) break;  // every allocation of the write has failed once
+        ASSERT_EQ(text(), start) << "allocation " << n;
+        ASSERT_TRUE(profile_write_string("s", "z", "9", path.c_str())) << "allocation " << n;
+        ASSERT_EQ(text(), "[s]\nk=1\nz=9\n") << "allocation " << n;
+    }
+    EXPECT_GT(n, 5);  // the write allocates: the loop above has failed some of them
 }
 
 // The cached copy after edits, each applied to its block alone, must be what reading its text

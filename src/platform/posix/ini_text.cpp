@@ -9,11 +9,12 @@
 //                any other change parses the block again; a block whose new text no longer
 //                parses as one section, e.g. a value holding a line break and a header, makes
 //                the whole document parse again)
-#include "platform/posix/ini_text.h"
-
 #include <algorithm>
 #include <iterator>
 #include <utility>
+
+#include "platform/platform.h"
+#include "platform/posix/ini_text.h"
 
 namespace qdl::platform::ini {
 
@@ -47,11 +48,22 @@ bool is_break(char c) { return c == '\r' || c == '\n'; }
 
 }  // namespace
 
+// Names match as the profile functions match them: ASCII letters without regard to case, every
+// other character exactly. A double-byte character of the code page is one character: its
+// trail byte is never taken for a letter (0x83 0x41 and 0x83 0x61 are two different kana).
 bool names_equal(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) {
-            return false;
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[i]);
+        if (ca < 0x80 && cb < 0x80) {
+            if (lower(ca) != lower(cb)) return false;
+            continue;
+        }
+        if (ca != cb) return false;
+        if (i + 1 < a.size() && is_lead_byte(ca)) {
+            ++i;
+            if (a[i] != b[i]) return false;
         }
     }
     return true;
@@ -285,9 +297,14 @@ const Block* find_section(const Document& doc, std::string_view name) {
         return &doc.blocks[doc.last_found];
     }
     const auto it = doc.index.find(fold(name));
-    if (it == doc.index.end() || it->second.empty()) return nullptr;
-    doc.last_found = it->second.front();
-    return &doc.blocks[doc.last_found];
+    if (it == doc.index.end()) return nullptr;
+    for (const std::uint32_t i : it->second) {  // in file order; nearly always just one
+        if (names_equal(doc.blocks[i].name, name)) {
+            doc.last_found = i;
+            return &doc.blocks[i];
+        }
+    }
+    return nullptr;
 }
 
 // Every keyed read and write looks up one entry, in a section of a dozen or more: each line's

@@ -31,7 +31,10 @@ bool is_space(unsigned char c);
 std::string_view trim(std::string_view s);
 std::string_view trim_left(std::string_view s);
 bool names_equal(std::string_view a, std::string_view b);
-std::string fold(std::string_view name);  // ASCII letters to lower case, other bytes as they are
+// Every byte that is an ASCII letter to lower case: the key of the section index, whatever the
+// code page. Names with the same key may still differ (a double-byte character's trail byte is
+// no letter); names_equal decides.
+std::string fold(std::string_view name);
 
 // A value without its enclosing quotes: at least two bytes whose first and last are the same
 // quote character (" or ').

@@ -344,6 +344,13 @@ void drop_old_entries(const ScopeState& scope) {
     }
 }
 
+void release(Slot& slot) {
+    if (slot.temp_fd >= 0) sys::discard_temp(slot.temp_fd, slot.temp_path);
+    slot.temp_fd = -1;
+    if (slot.lock_fd >= 0) sys::calls().close(slot.lock_fd);
+    slot.lock_fd = -1;
+}
+
 // The scope's slot for a file, set up at its first use: in a write scope the file's lock is
 // taken first, then the cached copy is validated (once per scope). `cached` receives the
 // file's cache entry.
@@ -356,40 +363,47 @@ Slot& use_file(ScopeState& scope, const std::string& located, bool bare_name,
         auto it = g_cache.find(located);
         if (it == g_cache.end()) {
             it = g_cache.try_emplace(located).first;
-            validate(it->second, located);
+            try {
+                validate(it->second, located);
+            } catch (...) {
+                drop_cached(located);  // possibly read half-way
+                throw;
+            }
         }
         cached = &it->second;
         return s;
     }
     if (g_cache.find(located) == g_cache.end()) drop_old_entries(scope);
-    Slot slot;
+    // The slot joins the scope before its lock is taken, so that the end of the scope releases
+    // the lock also when what follows fails (no memory).
+    scope.slots.emplace_back();
+    Slot& slot = scope.slots.back();
     slot.located = located;
-    if (scope.access == Access::Write) {
-        slot.target = sys::resolve_links(located);
-        if (bare_name) make_windows_directory();
-        // The same file reached through another path of this scope is locked already (a
-        // second flock of this process on it would wait for ever).
-        for (const Slot& s : scope.slots) {
-            slot.locked = slot.locked || (s.lock_fd >= 0 && s.target == slot.target);
+    try {
+        if (scope.access == Access::Write) {
+            slot.target = sys::resolve_links(located);
+            if (bare_name) make_windows_directory();
+            // The same file reached through another path of this scope is locked already (a
+            // second flock of this process on it would wait for ever).
+            for (const Slot& s : scope.slots) {
+                slot.locked = slot.locked || (s.lock_fd >= 0 && s.target == slot.target);
+            }
+            // Without a lock file (its directory is missing or read-only) no replacement can
+            // be made there either, so every changing write fails; reads go on.
+            if (!slot.locked) slot.lock_fd = sys::lock_exclusive(slot.target);
+            slot.locked = slot.locked || slot.lock_fd >= 0;
         }
-        // Without a lock file (its directory is missing or read-only) no replacement can be
-        // made there either, so every changing write fails; reads go on.
-        if (!slot.locked) slot.lock_fd = sys::lock_exclusive(slot.target);
-        slot.locked = slot.locked || slot.lock_fd >= 0;
+        CachedFile& cf = g_cache[located];
+        cf.used = ++g_use_counter;
+        validate(cf, located);
+        cached = &cf;
+    } catch (...) {
+        drop_cached(located);  // possibly read half-way
+        release(slot);
+        scope.slots.pop_back();
+        throw;
     }
-    CachedFile& cf = g_cache[located];
-    cf.used = ++g_use_counter;
-    validate(cf, located);
-    scope.slots.push_back(std::move(slot));
-    cached = &cf;
-    return scope.slots.back();
-}
-
-void release(Slot& slot) {
-    if (slot.temp_fd >= 0) sys::discard_temp(slot.temp_fd, slot.temp_path);
-    slot.temp_fd = -1;
-    if (slot.lock_fd >= 0) sys::calls().close(slot.lock_fd);
-    slot.lock_fd = -1;
+    return slot;
 }
 
 // Drops the scope's unwritten changes.
@@ -685,8 +699,10 @@ bool profile_write_string(const char* section, const char* key, const char* valu
             slot.temp_fd = sys::create_temp(slot.target, mode, slot.temp_path);
             if (slot.temp_fd < 0) return false;
         }
-        ini::apply(cf.doc, std::move(edit));
+        // Marked first: an edit that fails half-way (no memory) leaves a copy that the end of
+        // the scope must drop, not one that the next write would carry to the disk.
         slot.dirty = true;
+        ini::apply(cf.doc, std::move(edit));
         return true;
     });
 }
