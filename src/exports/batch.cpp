@@ -12,7 +12,9 @@
 
 namespace qdl {
 
-Batch::Batch() { scope_.emplace(platform::Access::Write); }
+Batch::Batch(Mode mode) {
+    scope_.emplace(mode == Mode::DryRun ? platform::Access::DryRun : platform::Access::Write);
+}
 
 Batch::~Batch() = default;  // an unfinished scope drops its changes
 

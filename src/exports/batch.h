@@ -25,6 +25,9 @@
 // the file on disk; it resolves the listing's path copy and runs the checks of QDL_Get_List as
 // the exported call does.
 //
+// A dry run (Mode::DryRun) does all of that but takes no lock, makes no folder and never writes:
+// commit() reports what the batch would have reported and drops the changes (qdlcfg's --check).
+//
 // A batch belongs to the thread that made it: every call, and its end, happen on that thread.
 // When the path copies of one process name different files (the registry value changed between
 // their first uses), each file is replaced on its own at commit().
@@ -39,7 +42,9 @@ namespace qdl {
 
 class Batch {
 public:
-    Batch();
+    enum class Mode { Write, DryRun };
+
+    explicit Batch(Mode mode = Mode::Write);
     ~Batch();
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;

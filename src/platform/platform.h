@@ -92,7 +92,14 @@ bool is_lead_byte(unsigned char c);
 
 // ---- Call guard ---------------------------------------------------------------------------
 
-enum class Access { Read, Write };
+enum class Access {
+    Read,
+    Write,
+#if !defined(_WIN32)
+    DryRun,  // as Write, but no lock is taken, no folder made and nothing is ever written: the
+             // changes stay in the store's copy for the scope's reads and are dropped at its end
+#endif
+};
 
 // One per exported call, for the whole call. Serialises the calls of a process. On Linux, a
 // Write scope also holds the inter-process lock of each configuration file from its first use,

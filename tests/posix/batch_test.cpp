@@ -6,7 +6,8 @@
 //              through a batch: the same statuses, the same records handed back, the same bytes
 //   Atomicity  a refused record at each position of a batch, and each way the replacement can
 //              fail: the file byte for byte as it was, nothing left beside it, nothing cached
-//   Listing    a batch lists the records it has added but not yet written
+//   Listing    a batch lists the records it has added but not yet written; a dry run too,
+//              and then leaves the file and the store's copy as they were
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -241,22 +242,32 @@ TEST_F(BatchTest, FailedReplacementWritesNothing) {
     }
 }
 
+// A dry run sees its own changes as a batch does, and then writes nothing and leaves no trace.
 TEST_F(BatchTest, ListingSeesTheBatchsOwnChanges) {
-    put("[Old]\nMODEM_DIAL=1\n");
-    qdl::Batch batch;
-    ModemRecord m = safety::full_modem("New");
-    ASSERT_EQ(batch.add_record(RECORD_MODEM, &m), QDL_OK);
-    ASSERT_EQ(batch.delete_record(RECORD_MODEM, 0, "Old"), QDL_OK);
-    ListFilter f{};
-    std::strcpy(f.key, "MODEM_DIAL");
-    char names[4 * QDL_NAME_SIZE];
-    unsigned short count = 4;
-    EXPECT_EQ(batch.get_list(&f, nullptr, names, &count), 1);
-    EXPECT_STREQ(names, "New");
-    EXPECT_EQ(batch.get_list(nullptr, nullptr, names, &count), QDL_ERR_NULL_ARG);
-    EXPECT_EQ(batch.commit(), QDL_OK);
-    EXPECT_EQ(safety::listed("MODEM_DIAL"), std::vector<std::string>{"New"});
-    EXPECT_EQ(batch.add_record(RECORD_MODEM, &m), QDL_ERR_FILE);  // the batch has ended
+    for (const auto mode : {qdl::Batch::Mode::DryRun, qdl::Batch::Mode::Write}) {
+        const bool dry = mode == qdl::Batch::Mode::DryRun;
+        SCOPED_TRACE(dry ? "dry run" : "write");
+        const std::string start = "[Old]\nMODEM_DIAL=1\n";
+        put(start);
+        qdl::Batch batch(mode);
+        ModemRecord m = safety::full_modem("New");
+        ASSERT_EQ(batch.add_record(RECORD_MODEM, &m), QDL_OK);
+        ASSERT_EQ(batch.delete_record(RECORD_MODEM, 0, "Old"), QDL_OK);
+        ListFilter f{};
+        std::strcpy(f.key, "MODEM_DIAL");
+        char names[4 * QDL_NAME_SIZE];
+        unsigned short count = 4;
+        EXPECT_EQ(batch.get_list(&f, nullptr, names, &count), 1);
+        EXPECT_STREQ(names, "New");
+        EXPECT_EQ(batch.get_list(nullptr, nullptr, names, &count), QDL_ERR_NULL_ARG);
+        EXPECT_EQ(batch.commit(), QDL_OK);
+        EXPECT_EQ(safety::listed("MODEM_DIAL"), std::vector<std::string>{dry ? "Old" : "New"});
+        if (dry) {
+            EXPECT_EQ(text(), start);
+        }
+        EXPECT_EQ(strays(), std::vector<std::string>{});
+        EXPECT_EQ(batch.add_record(RECORD_MODEM, &m), QDL_ERR_FILE);  // the batch has ended
+    }
 }
 
 }  // namespace

@@ -697,6 +697,9 @@ TEST_F(Qdlcfg, ReplaceKeepsTheRecordsThatShareTheSection) {
 // ---- Apply, set, get -----------------------------------------------------------------------
 
 TEST_F(Qdlcfg, ApplyWritesOnlyWhatDiffersCheckWritesNothingAndTwiceChangesNothing) {
+    // With no file yet, a check leaves the folder empty: no file, no lock file.
+    EXPECT_EQ(ok_json({"apply", "--check", demo_path()})["changed"], true);
+    EXPECT_TRUE(std::filesystem::is_empty(machine.windows_dir()));
     ok({"import", demo_path()});
     Json doc = Json::parse(qdltest::read_file(demo_path()));
     doc["ports"][1]["baudrate"] = 19200;  // LineA

@@ -91,8 +91,8 @@ void stop_if_refused(const Outcome& outcome) {
                   library ? std::optional<int>(outcome.status) : std::nullopt);
 }
 
-void write_changes(Session& session, bool check) {
-    const int written = check ? QDL_OK : session.commit();
+void write_changes(Session& session) {
+    const int written = session.commit();
     session.abandon();
     if (written != QDL_OK) {
         fail_status("the configuration file could not be written, nothing was written",
@@ -107,10 +107,10 @@ void write_changes(Session& session, bool check) {
 int run_apply(const Context& ctx, const ApplyOptions& opts) {
     DocumentContent doc = read_document(load_document(opts.file), true);
     if (!doc.problems.empty()) reject_document(doc.problems, doc.status);
-    Session session;
+    Session session(opts.check);
     const Outcome outcome = reconcile(doc, Goal::Apply, opts.prune);
     stop_if_refused(outcome);
-    write_changes(session, opts.check);
+    write_changes(session);
 
     const std::size_t changed = outcome.changed();
     if (ctx.json) {
@@ -192,7 +192,7 @@ int run_set(const Context& ctx, const SetOptions& opts) {
     doc.records.push_back(Wanted{merged(stored, values)});
     const Outcome outcome = reconcile(doc, Goal::Apply, false);
     stop_if_refused(outcome);
-    write_changes(session, false);
+    write_changes(session);
 
     const Change& c = outcome.changes.front();
     const bool changed = c.action != Change::Action::Unchanged;

@@ -57,9 +57,10 @@ int get_list(const ListFilter* first, const ListFilter* second, char* names,
 
 }  // namespace
 
-Session::Session() {
+Session::Session(bool dry_run) {
     if (g_batch != nullptr) throw Failure(kExitFailure, "a session is open already");
-    batch_ = std::make_unique<qdl::Batch>();
+    batch_ = std::make_unique<qdl::Batch>(dry_run ? qdl::Batch::Mode::DryRun
+                                                  : qdl::Batch::Mode::Write);
     g_batch = batch_.get();
 }
 

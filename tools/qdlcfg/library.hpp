@@ -18,9 +18,10 @@ namespace qdlcfg {
 // file's lock is held from the first call to the end, every change lands in the library's copy
 // of the file, and the listings see those changes. commit() replaces the file once; a change
 // that failed, or a session that ends without commit(), writes nothing. One at a time.
+// A dry run (--check) takes no lock, makes no folder and writes nothing at all.
 class Session {
 public:
-    Session();
+    explicit Session(bool dry_run = false);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;

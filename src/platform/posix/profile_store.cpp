@@ -380,7 +380,10 @@ Slot& use_file(ScopeState& scope, const std::string& located, bool bare_name,
     Slot& slot = scope.slots.back();
     slot.located = located;
     try {
-        if (scope.access == Access::Write) {
+        if (scope.access == Access::DryRun) {
+            slot.target = sys::resolve_links(located);
+            slot.locked = true;  // stands for the lock: the changes never reach the file
+        } else if (scope.access == Access::Write) {
             slot.target = sys::resolve_links(located);
             if (bare_name) make_windows_directory();
             // The same file reached through another path of this scope is locked already (a
@@ -456,6 +459,10 @@ bool replace_with(Slot& slot, CachedFile& cf) {
 // Writes every changed file of the scope (one replacement each). False when any failed; that
 // file keeps its old content and its cached copy is dropped.
 bool commit(ScopeState& scope) {
+    if (scope.access == Access::DryRun) {
+        abandon(scope);
+        return true;
+    }
     bool ok = true;
     for (Slot& slot : scope.slots) {
         if (!slot.dirty) {
@@ -499,7 +506,7 @@ bool commit(ScopeState& scope) {
 // Runs one profile operation in the active scope, or in a scope of its own.
 template <class Op>
 auto in_scope(Access access, Op&& op) {
-    if (t_depth > 0 && (access == Access::Read || t_scope->access == Access::Write)) {
+    if (t_depth > 0 && (access == Access::Read || t_scope->access != Access::Read)) {
         return op(*t_scope);
     }
     std::unique_lock<std::mutex> hold(g_call_mutex, std::defer_lock);
@@ -688,7 +695,8 @@ bool profile_write_string(const char* section, const char* key, const char* valu
         if (cf.state == FileState::Unreadable || cf.state == FileState::NotAFile) return false;
         ini::Edit edit = ini::plan(cf.doc, ini::Write{section, key, value});
         if (edit.kind == ini::Edit::Kind::None) return true;
-        if (slot.temp_fd < 0) {  // first change: make sure the replacement can be made
+        // First change: make sure that the replacement can be made.
+        if (slot.temp_fd < 0 && scope.access == Access::Write) {
             auto& sys = sys::calls();
             // No lock file could be made beside the file: neither can the replacement.
             if (!slot.locked) return false;
