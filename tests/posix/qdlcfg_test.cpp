@@ -235,6 +235,16 @@ TEST_F(Qdlcfg, WhereAgreesWithTheLibraryOnEverySpellingOfTheRegistry) {
         EXPECT_EQ(j["code_page"], row.code_page);
         const Result r = run({"add", "device", "D" + name, "--kwt-id", kwt_id});
         EXPECT_EQ(r.code, row.code_page == 1252 ? 2 : 0) << r.err;
+        // Names that differ in a trail byte only are two records in a double-byte code page,
+        // to the library and to the tool's export and apply alike.
+        ok({"add", "modem", "M" + name + "\x83\x41", "--dial", "1"});
+        const Result twin = run({"add", "modem", "M" + name + "\x83\x61", "--dial", name});
+        EXPECT_EQ(twin.code, row.code_page == 1252 ? 1 : 0) << twin.err;
+        const Json exported = Json::parse(ok({"export"}));
+        std::size_t mine = 0;
+        for (const Json& m : exported["modems"]) mine += m["modem_dial"] == name;
+        EXPECT_EQ(mine, row.code_page == 1252 ? 0u : 1u);
+        EXPECT_EQ(ok_json({"apply", "--prune", "-"}, exported.dump())["changed"], false);
     }
 }
 

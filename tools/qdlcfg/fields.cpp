@@ -302,6 +302,20 @@ std::size_t count_chars(std::string_view text) {
     return chars;
 }
 
+}  // namespace
+
+std::string fold(std::string_view name) {
+    std::string out(name);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c + 32);
+        if (qdl::platform::is_lead_byte(c)) ++i;  // its trail byte is no letter
+    }
+    return out;
+}
+
+namespace {
+
 std::string check_password(std::string_view text) {
     for (unsigned char c : text) {
         if (c < 0x20 || c > 0x7E) return "a password holds printable ASCII characters only";

@@ -106,6 +106,9 @@ std::string parse_value(const Field& field, std::string_view text, Value& out);
 std::string value_from_json(const Field& field, const Json& json, Value& out);
 // Checks a text (record name, field text) against the field's limits and rule.
 std::string check_text(const Field& field, std::string_view text);
+// A record name as the library matches section names: ASCII letters to lower case, every other
+// character (a double-byte one of the code page whole) as it is. Equal folds, same section.
+std::string fold(std::string_view name);
 
 // The status with which the library itself refuses `text` in this field, when it does: a name
 // or default port that does not begin with a letter, a serial port other than COM1 to COM4, a

@@ -209,12 +209,6 @@ std::vector<std::string> query(const ListFilter* first, const ListFilter* second
     return unpack(buffer.get(), count);
 }
 
-std::string fold(const std::string& name) {
-    std::string out = name;
-    for (char& c : out) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-    return out;
-}
-
 // Names by their case-folded form: sections match without regard to case, and the spelling
 // kept is that of the first occurrence in the file (the listing reports the last one first).
 using NameMap = std::map<std::string, std::string>;
@@ -270,12 +264,6 @@ std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra)
     return out;
 }
 
-bool same_section(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
-               return lower(x) == lower(y);
-           });
-}
+bool same_section(const std::string& a, const std::string& b) { return fold(a) == fold(b); }
 
 }  // namespace qdlcfg

@@ -82,12 +82,6 @@ constexpr Kind kSectionKinds[] = {Kind::Device, Kind::Port, Kind::Modem};  // or
 
 int at(Kind kind) { return static_cast<int>(kind); }
 
-std::string fold(const std::string& name) {
-    std::string out = name;
-    for (char& c : out) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-    return out;
-}
-
 // One kind's record in a section of the file.
 struct Present {
     std::string name;  // as the file spells it; empty: the section holds no record of the kind

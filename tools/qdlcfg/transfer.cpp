@@ -101,9 +101,8 @@ namespace {
 // name folded as the library folds section names.
 using Names = std::set<std::pair<Kind, std::string>>;
 
-std::pair<Kind, std::string> folded(Kind kind, std::string name) {
-    for (char& c : name) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-    return {kind, std::move(name)};
+std::pair<Kind, std::string> folded(Kind kind, const std::string& name) {
+    return {kind, fold(name)};
 }
 
 void check_header(const Json& doc, bool allow_absent, std::vector<std::string>& problems) {
