@@ -786,6 +786,14 @@ TEST_F(Qdlcfg, SetChangesGivenFieldsAndGetPrintsOneValue) {
     EXPECT_EQ(ok({"get", "port", "LineA", "type"}), "vme\n");
     ok({"set", "modem", "LineA", "--location", "Depot", "--tapiline", ""});
     EXPECT_EQ(ok({"get", "port", "LineA", "connect_timeout"}), "500\n");
+    // "unset" removes a text field as an empty text does; it is never stored as a text.
+    EXPECT_EQ(ok({"set", "modem", "LineA", "--location", "unset"}),
+              "set modem LineA: modem_location Depot -> unset\n");
+    EXPECT_EQ(run({"get", "modem", "LineA", "modem_location"}).code, 1);
+    ok({"add", "device", "D", "--kwt-id", "K"});
+    EXPECT_NE(fails(2, {"set", "device", "D", "--kwt-id", "unset"}).find("address"),
+              std::string::npos);
+    EXPECT_EQ(ok({"get", "device", "D", "kwt_id"}), "K\n");
 
     ok({"set", "global", "--request-timeout", "700"});
     EXPECT_EQ(ok({"get", "global", "request_timeout"}), "700\n");
