@@ -678,8 +678,14 @@ TEST_F(Qdlcfg, ImportIsAllOrNothingAndLeavesEqualRecordsAlone) {
         report = ok_json(args, doc);
         EXPECT_EQ(report["unchanged"], 3);
         EXPECT_EQ(report["added"], 0);
+        // Import never deletes: an empty global object asks for nothing.
+        report = ok_json(args, headed(R"({"global": {}})"));
+        EXPECT_EQ(report["records"][0]["result"], "unchanged");
     }
     EXPECT_EQ(fs::last_write_time(machine.default_file()), stamp);
+    // Apply makes the global parameters equal to the object (the password only when given).
+    ok({"apply", "-"}, headed(R"({"global": {}})"));
+    EXPECT_TRUE(ok_json({"show", "global"})["connect_timeout"].is_null());
 }
 
 TEST_F(Qdlcfg, ReplaceKeepsTheRecordsThatShareTheSection) {

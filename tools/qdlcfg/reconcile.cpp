@@ -349,12 +349,16 @@ void plan_and_run_global(State& st, Wanted& w) {
     Record current(Kind::Global);
     const bool exists = read_record(current, "") == QDL_OK;
     const Field& password = *find_field(Kind::Global, "password");
+    // Import never deletes: a global object that sets nothing asks for nothing there.
+    const bool asks_nothing = st.goal != Goal::Apply && set_fields(w.record, false).empty();
     if (exists && !w.password_given) w.record.put(password, current.get(password));
     // Nothing set asks for no global parameters at all (an add of nothing writes nothing).
     const bool nothing = set_fields(w.record, false).empty();
     if (exists) c.before = current;
-    if (!nothing) c.after = w.record;
-    if (!exists) {
+    if (!nothing && !asks_nothing) c.after = w.record;
+    if (asks_nothing) {
+        c.action = Change::Action::Unchanged;
+    } else if (!exists) {
         c.action = nothing ? Change::Action::Unchanged : Change::Action::Add;
         c.fields = set_fields(w.record, false);
     } else if (nothing) {

@@ -273,12 +273,17 @@ std::string result_of(const Change& c, bool written) {
     if (c.failed()) return "refused";
     if (c.action == Change::Action::Unchanged) return "unchanged";
     if (!written) return "not written";
-    return c.action == Change::Action::Update ? "replaced" : "added";
+    switch (c.action) {
+    case Change::Action::Update: return "replaced";
+    case Change::Action::Delete: return "deleted";  // import plans none; never call one added
+    default: return "added";
+    }
 }
 
 void report(const Context& ctx, const Outcome& outcome, bool written) {
+    // The last two are counted in the text only when there are any.
     constexpr std::string_view kResults[] = {"added", "replaced", "unchanged", "refused",
-                                             "not written"};
+                                             "not written", "deleted"};
     std::size_t counts[std::size(kResults)] = {};
     Json records = Json::array();
     Table t({"KIND", "NAME", "RESULT", "STATUS"});
@@ -315,7 +320,7 @@ void report(const Context& ctx, const Outcome& outcome, bool written) {
     }
     std::string summary;
     for (std::size_t i = 0; i < std::size(kResults); ++i) {
-        if (i == 4 && counts[i] == 0) continue;
+        if (i >= 4 && counts[i] == 0) continue;
         summary += (summary.empty() ? "" : ", ") + std::to_string(counts[i]) + " " +
                    std::string(kResults[i]);
     }
