@@ -688,6 +688,22 @@ TEST_F(Qdlcfg, ImportIsAllOrNothingAndLeavesEqualRecordsAlone) {
     EXPECT_TRUE(ok_json({"show", "global"})["connect_timeout"].is_null());
 }
 
+TEST_F(Qdlcfg, ImportingADeviceAddressTwiceAddsItOnce) {
+    ok({"add", "device", "D", "--kwt-id", "K", "--model", "M1"});
+    ok({"add", "port", "P", "--type", "vme", "--connect-timeout", "100"});
+    const std::string doc = headed(R"({"devices": [{"name": "D", "ip_addr": "1.2.3.4"}]})");
+    EXPECT_EQ(ok_json({"import", "-"}, doc)["added"], 1);  // the library adds the address
+    const std::string once = ini();
+    EXPECT_EQ(ok_json({"import", "-"}, doc)["unchanged"], 1);
+    EXPECT_EQ(ini(), once);
+    // A value that differs is still the library's to refuse, and so is a port given in part.
+    for (const char* body : {R"({"devices": [{"name": "D", "ip_addr": "1.2.3.5"}]})",
+                             R"({"ports": [{"name": "P", "type": "vme"}]})"}) {
+        EXPECT_EQ(run({"import", "-"}, headed(body)).code, 1) << body;
+    }
+    EXPECT_EQ(ini(), once);
+}
+
 TEST_F(Qdlcfg, ReplaceKeepsTheRecordsThatShareTheSection) {
     ok({"add", "device", "Site", "--kwt-id", "S1", "--model", "M"});
     ok({"add", "port", "Site", "--type", "vme"});

@@ -60,6 +60,15 @@ std::vector<FieldChange> set_fields(const Record& record, bool removed) {
     return out;
 }
 
+// Whether `stored` holds every field that `given` sets, with the same value (fields that
+// `given` leaves unset are not looked at).
+bool holds_fields_of(const Record& stored, const Record& given) {
+    for (const FieldChange& f : set_fields(given, false)) {
+        if (!same_value(*f.field, stored.get(*f.field), f.after)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<FieldChange> differences(const Record& before, const Record& after) {
@@ -156,7 +165,11 @@ void plan_record(State& st, const Wanted& w) {
     if (s.kinds[at(kind)].name.empty()) {
         c.action = Change::Action::Add;
         c.fields = set_fields(w.record, false);
-    } else if (r != nullptr && differences(*r, w.record).empty()) {
+    } else if (r != nullptr && (differences(*r, w.record).empty() ||
+                                (st.goal == Goal::Add && kind == Kind::Device &&
+                                 holds_fields_of(*r, w.record)))) {
+        // Under import a device is built up address by address: one that already holds every
+        // field the document gives has nothing to add.
         c.action = Change::Action::Unchanged;
         c.before = *r;
     } else {

@@ -49,7 +49,8 @@ DocumentContent read_document(const std::string& text, bool allow_absent);
 
 enum class Goal {
     Add,      // import: missing records are added; a stored one that differs is added again
-              // (the library refuses that, or gives a device the addresses it lacks)
+              // (the library refuses that, or gives a device the addresses it lacks); a
+              // stored device that holds every field given, as given, is unchanged
     Replace,  // import --replace: a stored record that differs is rewritten
     Apply,    // apply and set: as Replace; with `prune` the records of the document's kinds
               // that it does not hold are deleted, and so are its "absent" records
