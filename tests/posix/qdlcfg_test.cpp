@@ -479,6 +479,12 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     fails(3, {"apply", "-"}, headed(R"({"ports": [{"name": "LineC", "type": "vme"}]})"));
 
     fails(3, {"import", machine.scratch_dir()});  // a directory
+    // A document beyond 256 MiB, refused by its size; endless input once that much is read.
+    const std::string big = machine.scratch_dir() + "/big.json";
+    qdltest::write_file(big, "");
+    fs::resize_file(big, (std::uintmax_t{256} << 20) + 1);  // sparse: costs no disk
+    EXPECT_NE(fails(3, {"import", big}).find("larger than 256 MiB"), std::string::npos);
+    fails(3, {"apply", "/dev/zero"});
 
     // 4: an import document that does not validate, or is none
     qdltest::write_file(machine.scratch_dir() + "/bad.json", "{ not json");

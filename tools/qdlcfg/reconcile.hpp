@@ -37,7 +37,12 @@ struct DocumentContent {
     std::optional<int> status;  // the library's status for the first value it would refuse
 };
 
-// The document's text: FILE, or standard input for "-". Failure (exit 3) when it cannot be read.
+// The largest document import and apply take. A bigger one, or endless input (/dev/zero), is
+// refused as unreadable as soon as it is seen, without reading further.
+constexpr std::size_t kMaxDocumentBytes = std::size_t{256} << 20;
+
+// The document's text: FILE, or standard input for "-". Failure (exit 3) when it cannot be read
+// or is larger than kMaxDocumentBytes.
 std::string load_document(const std::string& file);
 
 // Checks a document. `allow_absent`: the "absent" member of apply (import refuses it).

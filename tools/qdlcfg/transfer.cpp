@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <iostream>
 #include <set>
-#include <sstream>
 
 #include "commands.hpp"
 #include "document.hpp"
@@ -86,13 +85,8 @@ int run_export(const Context&, const ExportOptions& opts) {
 // ---- documents: reading and validating -----------------------------------------------------
 
 std::string load_document(const std::string& file) {
-    if (file == "-") {
-        std::ostringstream text;
-        text << std::cin.rdbuf();
-        if (std::cin.bad()) throw Failure(kExitFile, "cannot read standard input");
-        return text.str();
-    }
-    return read_whole_file(file, false);
+    if (file == "-") return read_standard_input(kMaxDocumentBytes);
+    return read_whole_file(file, false, kMaxDocumentBytes);
 }
 
 namespace {
