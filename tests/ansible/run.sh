@@ -54,6 +54,8 @@ for gone in "device Old1" "modem DialOld"; do
     ! "$qdlcfg" show $gone >/dev/null 2>&1 || fail "$gone is still there"
 done
 "$qdlcfg" show modem DialNorth | grep -q 5550142 || fail "modem DialNorth was not added"
+[ "$("$qdlcfg" get port LineA multisess) $("$qdlcfg" get modem DialNorth modem_break)" = \
+  "no off" ] || fail "YAML's no and off did not reach the file as words"
 before=$(stamp)
 
 play 0

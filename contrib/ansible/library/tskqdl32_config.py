@@ -19,6 +19,9 @@ description:
   - The password of the global parameters goes in C(password) only, which is never logged.
     A C(password) key in C(fields) or in C(config.global) is refused (before anything is
     logged), since Ansible would log those options in clear text on the managed host.
+  - YAML turns C(yes), C(no), C(on) and C(off) into booleans; for the fields that take such
+    words (C(multisess), C(modem_usedcanda) - yes/no; C(modem_break) - on/off) a boolean is
+    given to the tool as its word.
   - All or nothing - when one record is refused, nothing is written.
 options:
   config:
@@ -94,6 +97,12 @@ EXAMPLES = r'''
     fields: {connect_timeout: 3000, request_timeout: 5000}
     password: "{{ vault_tskqdl32_password }}"
 
+- name: A modem without country and area code (YAML's no is taken as the word)
+  tskqdl32_config:
+    kind: modem
+    name: DialNorth
+    fields: {modem_dial: ATDT, modem_phoneno: "5550142", modem_usedcanda: no}
+
 - name: No modem DialSouth
   tskqdl32_config:
     kind: modem
@@ -123,6 +132,9 @@ SECTIONS = {'port': 'ports', 'device': 'devices', 'modem': 'modems'}
 HIDDEN = '<hidden>'
 EXITS = {1: 'refused', 2: 'usage', 3: 'file error', 4: 'invalid document',
          5: 'library failure'}
+# The words of the fields that take them, for YAML's booleans: (False, True).
+WORDS = {'multisess': ('no', 'yes'), 'modem_usedcanda': ('no', 'yes'),
+         'modem_break': ('off', 'on')}
 MISPLACED = ('a password in %s would be written to the managed host\'s log: give it in the '
              'password option, which is never logged')
 
@@ -166,16 +178,29 @@ class Module(AnsibleModule):
         self.misplaced = take_password(self.params)
 
 
+def words_for_booleans(record):
+    """A record with YAML's booleans turned into the words of the fields that take them."""
+    out = dict(record)
+    for key, words in WORDS.items():
+        if isinstance(out.get(key), bool):
+            out[key] = words[out[key]]
+    return out
+
+
 def build_document(p):
     """The document for one record, or the given document with its format filled in."""
     if p['config'] is not None:
         doc = dict(p['config'])
+        for section in SECTIONS.values():
+            if isinstance(doc.get(section), list):
+                doc[section] = [words_for_booleans(r) if isinstance(r, dict) else r
+                                for r in doc[section]]
     elif p['kind'] == 'global':
         doc = {'global': dict(p['fields'])}
     elif p['state'] == 'absent':
         doc = {'absent': {SECTIONS[p['kind']]: [p['name']]}}
     else:
-        record = dict(p['fields'])
+        record = words_for_booleans(p['fields'])
         record['name'] = p['name']
         doc = {SECTIONS[p['kind']]: [record]}
     if p['password'] is not None:
