@@ -3,8 +3,9 @@
 # against localhost in a fresh machine (TSKQDL32_PREFIX): in check mode (the file stays as it
 # was), for real (changed), again (nothing changed, the file not replaced), and with a bad value
 # (the task fails naming the library status, the file stays as it was). The check run is
-# verbose enough (-vvv) to print the module's arguments, where the password must be masked.
-# Exit 0 when all hold; 77 when there is no ansible-playbook.
+# verbose enough (-vvv) to print the module's arguments, where the password must be masked;
+# logged.py runs the module as on a managed host and reads what it sends to syslog, where the
+# password must never be. Exit 0 when all hold; 77 when there is no ansible-playbook.
 set -eu
 qdlcfg=$1 src=$2 playbook=${3:-ansible-playbook}
 command -v "$playbook" >/dev/null || { echo "ansible test: $playbook not found (skipped)"; exit 77; }
@@ -53,6 +54,8 @@ for gone in "device Old1" "modem DialOld"; do
     ! "$qdlcfg" show $gone >/dev/null 2>&1 || fail "$gone is still there"
 done
 "$qdlcfg" show modem DialNorth | grep -q 5550142 || fail "modem DialNorth was not added"
+[ "$("$qdlcfg" get port LineA multisess) $("$qdlcfg" get modem DialNorth modem_break)" = \
+  "no off" ] || fail "YAML's no and off did not reach the file as words"
 before=$(stamp)
 
 play 0
@@ -63,4 +66,7 @@ cp "$ini" "$work/applied.ini"
 play 2 -e serial_port=COM9
 grep -q 'QDL_ERR_BAD_PORT_NAME' "$work/out" || fail "the failure does not name the status"
 cmp -s "$ini" "$work/applied.ini" || fail "a refused document changed the file"
-echo "ansible test: check, apply, idempotent second run and refusal all hold"
+python=$("$playbook" --version | sed -n 's/^ *python version = .*(\(.*\))$/\1/p')
+"${python:-python3}" "$src/tests/ansible/logged.py" "$src/contrib/ansible/library/tskqdl32_config.py" \
+    "$qdlcfg" "$TSKQDL32_PREFIX" "$secret" >"$work/out" 2>&1 || fail "the module's log"
+echo "ansible test: check, apply, idempotent second run, refusal and the log all hold"

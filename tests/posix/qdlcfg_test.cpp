@@ -489,6 +489,12 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     fails(3, {"apply", "-"}, headed(R"({"ports": [{"name": "LineC", "type": "vme"}]})"));
 
     fails(3, {"import", machine.scratch_dir()});  // a directory
+    // A document beyond 256 MiB, refused by its size; endless input once that much is read.
+    const std::string big = machine.scratch_dir() + "/big.json";
+    qdltest::write_file(big, "");
+    fs::resize_file(big, (std::uintmax_t{256} << 20) + 1);  // sparse: costs no disk
+    EXPECT_NE(fails(3, {"import", big}).find("larger than 256 MiB"), std::string::npos);
+    fails(3, {"apply", "/dev/zero"});
 
     // 4: an import document that does not validate, or is none
     qdltest::write_file(machine.scratch_dir() + "/bad.json", "{ not json");
@@ -688,8 +694,30 @@ TEST_F(Qdlcfg, ImportIsAllOrNothingAndLeavesEqualRecordsAlone) {
         report = ok_json(args, doc);
         EXPECT_EQ(report["unchanged"], 3);
         EXPECT_EQ(report["added"], 0);
+        // Import never deletes: an empty global object asks for nothing.
+        report = ok_json(args, headed(R"({"global": {}})"));
+        EXPECT_EQ(report["records"][0]["result"], "unchanged");
     }
     EXPECT_EQ(fs::last_write_time(machine.default_file()), stamp);
+    // Apply makes the global parameters equal to the object (the password only when given).
+    ok({"apply", "-"}, headed(R"({"global": {}})"));
+    EXPECT_TRUE(ok_json({"show", "global"})["connect_timeout"].is_null());
+}
+
+TEST_F(Qdlcfg, ImportingADeviceAddressTwiceAddsItOnce) {
+    ok({"add", "device", "D", "--kwt-id", "K", "--model", "M1"});
+    ok({"add", "port", "P", "--type", "vme", "--connect-timeout", "100"});
+    const std::string doc = headed(R"({"devices": [{"name": "D", "ip_addr": "1.2.3.4"}]})");
+    EXPECT_EQ(ok_json({"import", "-"}, doc)["added"], 1);  // the library adds the address
+    const std::string once = ini();
+    EXPECT_EQ(ok_json({"import", "-"}, doc)["unchanged"], 1);
+    EXPECT_EQ(ini(), once);
+    // A value that differs is still the library's to refuse, and so is a port given in part.
+    for (const char* body : {R"({"devices": [{"name": "D", "ip_addr": "1.2.3.5"}]})",
+                             R"({"ports": [{"name": "P", "type": "vme"}]})"}) {
+        EXPECT_EQ(run({"import", "-"}, headed(body)).code, 1) << body;
+    }
+    EXPECT_EQ(ini(), once);
 }
 
 TEST_F(Qdlcfg, ReplaceKeepsTheRecordsThatShareTheSection) {
@@ -799,6 +827,14 @@ TEST_F(Qdlcfg, SetChangesGivenFieldsAndGetPrintsOneValue) {
     EXPECT_EQ(ok({"get", "port", "LineA", "type"}), "vme\n");
     ok({"set", "modem", "LineA", "--location", "Depot", "--tapiline", ""});
     EXPECT_EQ(ok({"get", "port", "LineA", "connect_timeout"}), "500\n");
+    // "unset" removes a text field as an empty text does; it is never stored as a text.
+    EXPECT_EQ(ok({"set", "modem", "LineA", "--location", "unset"}),
+              "set modem LineA: modem_location Depot -> unset\n");
+    EXPECT_EQ(run({"get", "modem", "LineA", "modem_location"}).code, 1);
+    ok({"add", "device", "D", "--kwt-id", "K"});
+    EXPECT_NE(fails(2, {"set", "device", "D", "--kwt-id", "unset"}).find("address"),
+              std::string::npos);
+    EXPECT_EQ(ok({"get", "device", "D", "kwt_id"}), "K\n");
 
     ok({"set", "global", "--request-timeout", "700"});
     EXPECT_EQ(ok({"get", "global", "request_timeout"}), "700\n");

@@ -139,12 +139,13 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
 
 namespace {
 
-// The given options as values; an empty text unsets a text field, "unset" any other field.
+// The given options as values; an empty text or "unset" unsets a field (a text field too, as
+// the help says, so "unset" is never stored as a text).
 std::vector<std::pair<const Field*, Value>> parse_given(const Given& given) {
     std::vector<std::pair<const Field*, Value>> out;
     for (const auto& [field, text] : given) {
         Value v;
-        if (field->type == Type::Text && text.empty()) {
+        if (field->type == Type::Text && (text.empty() || text == "unset")) {
             out.emplace_back(field, v);
             continue;
         }

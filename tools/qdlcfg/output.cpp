@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include <nlohmann/json.hpp>
@@ -70,8 +71,32 @@ void write_stdout(std::string_view text) {
 
 bool output_closed() { return g_closed; }
 
-std::string read_whole_file(const std::string& path, bool regular_only) {
-    const auto fail = [&](const char* what, const char* reason) {
+namespace {
+
+// Reads `fd` to its end into `text`, refusing at once anything beyond `limit` bytes. Returns ""
+// or the reason it could not be read.
+std::string read_up_to(int fd, std::size_t limit, std::string& text) {
+    const std::string too_big = "larger than " + std::to_string(limit >> 20) + " MiB";
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uintmax_t>(st.st_size) > limit) {
+        return too_big;  // without reading a byte of it
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) return "";
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::strerror(errno);
+        if (static_cast<std::size_t>(n) > limit - text.size()) return too_big;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+std::string read_whole_file(const std::string& path, bool regular_only, std::size_t limit) {
+    const auto fail = [&](const char* what, const std::string& reason) {
         throw Failure(kExitFile, std::string(what) + path + ": " + reason);
     };
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
@@ -82,19 +107,17 @@ std::string read_whole_file(const std::string& path, bool regular_only) {
         fail("cannot open ", "not a regular file");
     }
     std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            fail("cannot read ", std::strerror(err));
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
+    const std::string reason = read_up_to(fd, limit, text);
     ::close(fd);
+    if (!reason.empty()) fail("cannot read ", reason);
+    return text;
+}
+
+std::string read_standard_input(std::size_t limit) {
+    std::string text;
+    if (const std::string reason = read_up_to(STDIN_FILENO, limit, text); !reason.empty()) {
+        throw Failure(kExitFile, "cannot read standard input: " + reason);
+    }
     return text;
 }
 

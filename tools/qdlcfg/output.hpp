@@ -1,6 +1,8 @@
 // output.hpp - aligned tables, and writing stdout so that a closed pipe ends nothing noisily.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,8 +30,13 @@ bool output_closed();
 
 // The whole content of a file; a file that cannot be opened or read (a directory) throws
 // Failure (exit 3) naming the system's reason. With `regular_only`, anything but a regular
-// file (a FIFO that would block, a device) is refused at once.
-std::string read_whole_file(const std::string& path, bool regular_only);
+// file (a FIFO that would block, a device) is refused at once. Content beyond `limit` bytes
+// (a multiple of 1 MiB) is refused the same way as soon as it is seen: a regular file by its
+// size, without reading it, a stream (/dev/zero) once that much has been read.
+std::string read_whole_file(const std::string& path, bool regular_only,
+                            std::size_t limit = SIZE_MAX);
+// Standard input to its end, refused as read_whole_file refuses a file.
+std::string read_standard_input(std::size_t limit);
 
 // One line on stderr ("qdlcfg: " + line); errors writing it are ignored.
 void write_stderr_line(std::string_view line);

@@ -60,6 +60,15 @@ std::vector<FieldChange> set_fields(const Record& record, bool removed) {
     return out;
 }
 
+// Whether `stored` holds every field that `given` sets, with the same value (fields that
+// `given` leaves unset are not looked at).
+bool holds_fields_of(const Record& stored, const Record& given) {
+    for (const FieldChange& f : set_fields(given, false)) {
+        if (!same_value(*f.field, stored.get(*f.field), f.after)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<FieldChange> differences(const Record& before, const Record& after) {
@@ -150,7 +159,11 @@ void plan_record(State& st, const Wanted& w) {
     if (s.kinds[at(kind)].name.empty()) {
         c.action = Change::Action::Add;
         c.fields = set_fields(w.record, false);
-    } else if (r != nullptr && differences(*r, w.record).empty()) {
+    } else if (r != nullptr && (differences(*r, w.record).empty() ||
+                                (st.goal == Goal::Add && kind == Kind::Device &&
+                                 holds_fields_of(*r, w.record)))) {
+        // Under import a device is built up address by address: one that already holds every
+        // field the document gives has nothing to add.
         c.action = Change::Action::Unchanged;
         c.before = *r;
     } else {
@@ -343,12 +356,16 @@ void plan_and_run_global(State& st, Wanted& w) {
     Record current(Kind::Global);
     const bool exists = read_record(current, "") == QDL_OK;
     const Field& password = *find_field(Kind::Global, "password");
+    // Import never deletes: a global object that sets nothing asks for nothing there.
+    const bool asks_nothing = st.goal != Goal::Apply && set_fields(w.record, false).empty();
     if (exists && !w.password_given) w.record.put(password, current.get(password));
     // Nothing set asks for no global parameters at all (an add of nothing writes nothing).
     const bool nothing = set_fields(w.record, false).empty();
     if (exists) c.before = current;
-    if (!nothing) c.after = w.record;
-    if (!exists) {
+    if (!nothing && !asks_nothing) c.after = w.record;
+    if (asks_nothing) {
+        c.action = Change::Action::Unchanged;
+    } else if (!exists) {
         c.action = nothing ? Change::Action::Unchanged : Change::Action::Add;
         c.fields = set_fields(w.record, false);
     } else if (nothing) {

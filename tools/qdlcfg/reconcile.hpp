@@ -37,7 +37,12 @@ struct DocumentContent {
     std::optional<int> status;  // the library's status for the first value it would refuse
 };
 
-// The document's text: FILE, or standard input for "-". Failure (exit 3) when it cannot be read.
+// The largest document import and apply take. A bigger one, or endless input (/dev/zero), is
+// refused as unreadable as soon as it is seen, without reading further.
+constexpr std::size_t kMaxDocumentBytes = std::size_t{256} << 20;
+
+// The document's text: FILE, or standard input for "-". Failure (exit 3) when it cannot be read
+// or is larger than kMaxDocumentBytes.
 std::string load_document(const std::string& file);
 
 // Checks a document. `allow_absent`: the "absent" member of apply (import refuses it).
@@ -49,7 +54,8 @@ DocumentContent read_document(const std::string& text, bool allow_absent);
 
 enum class Goal {
     Add,      // import: missing records are added; a stored one that differs is added again
-              // (the library refuses that, or gives a device the addresses it lacks)
+              // (the library refuses that, or gives a device the addresses it lacks); a
+              // stored device that holds every field given, as given, is unchanged
     Replace,  // import --replace: a stored record that differs is rewritten
     Apply,    // apply and set: as Replace; with `prune` the records of the document's kinds
               // that it does not hold are deleted, and so are its "absent" records

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <iostream>
 #include <set>
-#include <sstream>
 
 #include "commands.hpp"
 #include "document.hpp"
@@ -86,13 +85,8 @@ int run_export(const Context&, const ExportOptions& opts) {
 // ---- documents: reading and validating -----------------------------------------------------
 
 std::string load_document(const std::string& file) {
-    if (file == "-") {
-        std::ostringstream text;
-        text << std::cin.rdbuf();
-        if (std::cin.bad()) throw Failure(kExitFile, "cannot read standard input");
-        return text.str();
-    }
-    return read_whole_file(file, false);
+    if (file == "-") return read_standard_input(kMaxDocumentBytes);
+    return read_whole_file(file, false, kMaxDocumentBytes);
 }
 
 namespace {
@@ -272,12 +266,17 @@ std::string result_of(const Change& c, bool written) {
     if (c.failed()) return "refused";
     if (c.action == Change::Action::Unchanged) return "unchanged";
     if (!written) return "not written";
-    return c.action == Change::Action::Update ? "replaced" : "added";
+    switch (c.action) {
+    case Change::Action::Update: return "replaced";
+    case Change::Action::Delete: return "deleted";  // import plans none; never call one added
+    default: return "added";
+    }
 }
 
 void report(const Context& ctx, const Outcome& outcome, bool written) {
+    // The last two are counted in the text only when there are any.
     constexpr std::string_view kResults[] = {"added", "replaced", "unchanged", "refused",
-                                             "not written"};
+                                             "not written", "deleted"};
     std::size_t counts[std::size(kResults)] = {};
     Json records = Json::array();
     Table t({"KIND", "NAME", "RESULT", "STATUS"});
@@ -314,7 +313,7 @@ void report(const Context& ctx, const Outcome& outcome, bool written) {
     }
     std::string summary;
     for (std::size_t i = 0; i < std::size(kResults); ++i) {
-        if (i == 4 && counts[i] == 0) continue;
+        if (i >= 4 && counts[i] == 0) continue;
         summary += (summary.empty() ? "" : ", ") + std::to_string(counts[i]) + " " +
                    std::string(kResults[i]);
     }

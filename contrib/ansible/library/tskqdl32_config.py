@@ -16,6 +16,12 @@ description:
     the file is not replaced, so a second run reports no change.
   - Give either a whole document (C(config) or C(src)) or one record (C(kind), C(name),
     C(fields), C(state)).
+  - The password of the global parameters goes in C(password) only, which is never logged.
+    A C(password) key in C(fields) or in C(config.global) is refused (before anything is
+    logged), since Ansible would log those options in clear text on the managed host.
+  - YAML turns C(yes), C(no), C(on) and C(off) into booleans; for the fields that take such
+    words (C(multisess), C(modem_usedcanda) - yes/no; C(modem_break) - on/off) a boolean is
+    given to the tool as its word.
   - All or nothing - when one record is refused, nothing is written.
 options:
   config:
@@ -23,6 +29,8 @@ options:
       - A whole configuration document, as C(qdlcfg export) writes it (keys C(ports),
         C(devices), C(modems), C(global), and C(absent) for records that must not exist).
         C(format) and C(version) are added when missing.
+      - Its global parameters take their password from C(password), never from a
+        C(password) key of C(global).
     type: dict
   src:
     description: Path of such a document (JSON) on the managed host.
@@ -45,8 +53,15 @@ options:
         C(connect_timeout), ...). The record is applied as one record of a document - it is
         made to hold exactly these fields, and a stored field not given here is removed (for
         C(kind=global) too, except the password, which changes only when given).
+      - Never C(password); give it in the C(password) option.
     type: dict
     default: {}
+  password:
+    description:
+      - The password of the global parameters, for C(kind=global) or for C(config) (which
+        must then hold C(global)). Never logged nor shown. An empty text removes the
+        password; left out, the stored password is kept.
+    type: str
   state:
     description: Whether the record must exist (C(absent) deletes it when present).
     type: str
@@ -76,6 +91,18 @@ EXAMPLES = r'''
     name: LineA
     fields: {type: kwt-serial, port: COM1, baudrate: 9600, parity: even}
 
+- name: The global parameters, with the password from a vault
+  tskqdl32_config:
+    kind: global
+    fields: {connect_timeout: 3000, request_timeout: 5000}
+    password: "{{ vault_tskqdl32_password }}"
+
+- name: A modem without country and area code (YAML's no is taken as the word)
+  tskqdl32_config:
+    kind: modem
+    name: DialNorth
+    fields: {modem_dial: ATDT, modem_phoneno: "5550142", modem_usedcanda: no}
+
 - name: No modem DialSouth
   tskqdl32_config:
     kind: modem
@@ -98,26 +125,86 @@ changes:
 import json
 
 from ansible.module_utils.basic import AnsibleModule
+from ansible.module_utils.common.validation import check_type_dict
 
 FORMAT = 'tskqdl32-configuration'
 SECTIONS = {'port': 'ports', 'device': 'devices', 'modem': 'modems'}
 HIDDEN = '<hidden>'
 EXITS = {1: 'refused', 2: 'usage', 3: 'file error', 4: 'invalid document',
          5: 'library failure'}
+# The words of the fields that take them, for YAML's booleans: (False, True).
+WORDS = {'multisess': ('no', 'yes'), 'modem_usedcanda': ('no', 'yes'),
+         'modem_break': ('off', 'on')}
+MISPLACED = ('a password in %s would be written to the managed host\'s log: give it in the '
+             'password option, which is never logged')
+
+
+def as_dict(value):
+    """An option's raw value as the dict it will be validated to, or None."""
+    if isinstance(value, dict):
+        return value
+    if isinstance(value, str):
+        try:
+            return check_type_dict(value)
+        except (TypeError, ValueError):
+            return None
+    return None
+
+
+def take_password(params):
+    """Takes a password key out of the raw fields and config.global; returns where it was."""
+    found = []
+    fields = as_dict(params.get('fields'))
+    if fields is not None and 'password' in fields:
+        params['fields'] = dict((k, v) for k, v in fields.items() if k != 'password')
+        found.append('fields')
+    config = as_dict(params.get('config'))
+    if config is not None and isinstance(config.get('global'), dict) \
+            and 'password' in config['global']:
+        config = dict(config)
+        config['global'] = dict((k, v) for k, v in config['global'].items() if k != 'password')
+        params['config'] = config
+        found.append('config.global')
+    return found
+
+
+class Module(AnsibleModule):
+    """Takes a password out of fields and config.global as the arguments are loaded, before
+    they are validated and logged: only the no_log option carries one."""
+    misplaced = ()
+
+    def _load_params(self):
+        super(Module, self)._load_params()
+        self.misplaced = take_password(self.params)
+
+
+def words_for_booleans(record):
+    """A record with YAML's booleans turned into the words of the fields that take them."""
+    out = dict(record)
+    for key, words in WORDS.items():
+        if isinstance(out.get(key), bool):
+            out[key] = words[out[key]]
+    return out
 
 
 def build_document(p):
     """The document for one record, or the given document with its format filled in."""
     if p['config'] is not None:
         doc = dict(p['config'])
+        for section in SECTIONS.values():
+            if isinstance(doc.get(section), list):
+                doc[section] = [words_for_booleans(r) if isinstance(r, dict) else r
+                                for r in doc[section]]
     elif p['kind'] == 'global':
         doc = {'global': dict(p['fields'])}
     elif p['state'] == 'absent':
         doc = {'absent': {SECTIONS[p['kind']]: [p['name']]}}
     else:
-        record = dict(p['fields'])
+        record = words_for_booleans(p['fields'])
         record['name'] = p['name']
         doc = {SECTIONS[p['kind']]: [record]}
+    if p['password'] is not None:
+        doc['global'] = dict(doc['global'], password=p['password'])
     doc.setdefault('format', FORMAT)
     doc.setdefault('version', 1)
     return doc
@@ -163,7 +250,7 @@ def error_of(rc, err):
 
 
 def main():
-    module = AnsibleModule(
+    module = Module(
         argument_spec=dict(
             config=dict(type='dict'),
             src=dict(type='path'),
@@ -171,6 +258,7 @@ def main():
             kind=dict(type='str', choices=['port', 'device', 'modem', 'global']),
             name=dict(type='str'),
             fields=dict(type='dict', default={}),
+            password=dict(type='str', no_log=True),
             state=dict(type='str', choices=['present', 'absent'], default='present'),
             qdlcfg=dict(type='path'),
             prefix=dict(type='path'),
@@ -182,6 +270,14 @@ def main():
         supports_check_mode=True,
     )
     p = module.params
+    # An AnsibleModule that no longer loads through _load_params: refused all the same.
+    misplaced = module.misplaced or take_password(p)
+    if misplaced:
+        module.fail_json(msg=MISPLACED % ' and '.join(misplaced))
+    if p['password'] is not None and not (
+            p['kind'] == 'global' or isinstance((p['config'] or {}).get('global'), dict)):
+        module.fail_json(msg='password goes with kind=global, or with a config that holds '
+                             'global (a document in src carries its own)')
     if p['kind'] == 'global' and p['state'] == 'absent':
         module.fail_json(msg='the global parameters cannot be absent')
     if p['kind'] is None and (p['name'] or p['fields'] or p['state'] != 'present'):
@@ -196,11 +292,7 @@ def main():
     if p['src']:
         args.append(p['src'])
     else:
-        doc = build_document(p)
-        password = (doc.get('global') or {}).get('password')
-        if password:
-            module.no_log_values.add(str(password))
-        data = json.dumps(doc)
+        data = json.dumps(build_document(p))
         args.append('-')
     env = {'TSKQDL32_PREFIX': p['prefix']} if p['prefix'] else None
 
