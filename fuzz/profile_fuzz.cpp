@@ -75,10 +75,22 @@ std::string strip(std::string_view s) {
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
+// The active code page's lead bytes (932) or none (1252).
+bool g_double_byte = false;
+
+bool lead(unsigned char c) { return g_double_byte && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)); }
+
+// Names match without regard to the case of ASCII letters; every other character (a double-byte
+// one whole, its trail byte never taken for a letter) exactly.
 bool same_name(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+        if (lead(static_cast<unsigned char>(a[i]))) {
+            if (a.substr(i, 2) != b.substr(i, 2)) return false;
+            ++i;
+        } else if (ascii_lower(a[i]) != ascii_lower(b[i])) {
+            return false;
+        }
     }
     return true;
 }
@@ -171,11 +183,6 @@ std::string without_quotes(std::string s) {
     }
     return s;
 }
-
-// The active code page's lead bytes (932) or none (1252).
-bool g_double_byte = false;
-
-bool lead(unsigned char c) { return g_double_byte && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)); }
 
 // Bytes of s that fit in `room` without splitting a double-byte character (a lead byte before
 // a NUL or at the end stands alone).
