@@ -47,9 +47,16 @@ install(FILES ${CMAKE_BINARY_DIR}/package/TSKQDL32Config.cmake
 # lies in a directory of its own that the loader never searches, and a program built against
 # either library then runs from any prefix without LD_LIBRARY_PATH, as one built with the CMake
 # package does.
+# A directory given as an absolute path (-DCMAKE_INSTALL_LIBDIR=/usr/lib64) is written as it is.
 function(qdl_install_pc name libdir version)
-  set(QDL_PC_LIBDIR ${libdir})
-  set(QDL_PC_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
+  set(QDL_PC_LIBDIR "\${prefix}/${libdir}")
+  if(IS_ABSOLUTE "${libdir}")
+    set(QDL_PC_LIBDIR "${libdir}")
+  endif()
+  set(QDL_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+    set(QDL_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
+  endif()
   set(QDL_PC_VERSION ${version})
   set(pcdir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
   if(IS_ABSOLUTE ${pcdir})
@@ -103,4 +110,16 @@ if(QDL_BUILD_TESTS AND NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND NOT QDL_SANITI
             ${PROJECT_SOURCE_DIR}/tests/install ${CMAKE_C_COMPILER} ${CMAKE_CXX_COMPILER}
             ${CMAKE_COMMAND})
   set_tests_properties(install_consumers PROPERTIES TIMEOUT 600)
+  # Install directories given as absolute paths, as packagers give them: the .pc files name them
+  # as they are (configured only; nothing is built).
+  set(dir ${CMAKE_BINARY_DIR}/pc-absolute-dirs)
+  add_test(NAME install_pc_absolute_dirs
+    COMMAND sh -c "rm -rf \"$1\" && \"$2\" -S \"$3\" -B \"$1\" -DQDL_BUILD_TESTS=OFF \
+                   -DQDL_BUILD_TOOLS=OFF -DCMAKE_INSTALL_PREFIX=/opt/q \
+                   -DCMAKE_INSTALL_LIBDIR=/opt/q/lib64 -DCMAKE_INSTALL_INCLUDEDIR=/opt/q/inc \
+                   >/dev/null && cd \"$1/package\" && cat tskqdl32.pc tskqdl32-legacy.pc | \
+                   grep -E '^(libdir|includedir)=' | tr '\\n' ' '" sh
+            ${dir} ${CMAKE_COMMAND} ${PROJECT_SOURCE_DIR})
+  set_tests_properties(install_pc_absolute_dirs PROPERTIES PASS_REGULAR_EXPRESSION
+    "libdir=/opt/q/lib64 includedir=/opt/q/inc libdir=/opt/q/lib64/tskqdl32-legacy includedir=/opt/q/inc ")
 endif()
