@@ -893,7 +893,12 @@ TEST_F(Qdlcfg, CheckPassesWhatTheToolWrites) {
     ok({"import", demo_path()});
     EXPECT_NE(ok({"check"}).find("no problems"), std::string::npos);
     EXPECT_TRUE(ok_json({"check"})["clean"].get<bool>());
+    // No file is an empty one, as for every other call: nothing to check. A directory is no file.
     fs::remove(machine.default_file());
+    EXPECT_NE(ok({"check"}).find("does not exist"), std::string::npos);
+    const Json j = ok_json({"check"});
+    EXPECT_TRUE(j["clean"].get<bool>() && !j["exists"].get<bool>());
+    fs::create_directory(machine.default_file());
     fails(3, {"check"});
 }
 
