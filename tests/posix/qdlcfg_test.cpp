@@ -869,7 +869,12 @@ TEST_F(Qdlcfg, CheckFindsEachProblemOnItsLine) {
         "MODEM_DIAL=" + std::string(120, '1') + "\n"  // 16 long-line (and long-value)
         "[Shared]\n"                        // 17 shared-section
         "TYPE=VME_PORT\n"                   // 18
-        "IP_ADDR=10.0.0.1\n";               // 19
+        "IP_ADDR=10.0.0.1\n"                // 19
+        "[Twice]\n"                         // 20
+        "TYPE=VME_PORT\n"                   // 21
+        "type=VME\n"                        // 22 duplicate-key (its value is never read)
+        "[twice]\n"                         // 23 duplicate-section
+        "TYPE=VME\n";                       // 24 never read
     qdltest::write_file(machine.default_file(), text);
     const Result r = run({"check", "--json"});
     EXPECT_EQ(r.code, 1);
@@ -880,13 +885,14 @@ TEST_F(Qdlcfg, CheckFindsEachProblemOnItsLine) {
     const std::multiset<std::pair<int, std::string>> expected{
         {4, "unknown-type"},  {7, "bad-hex"},         {8, "bad-hex"},
         {10, "long-value"},   {11, "duplicate-section"}, {13, "bad-name"},
-        {16, "long-line"},    {16, "long-value"},     {17, "shared-section"}};
+        {16, "long-line"},    {16, "long-value"},     {17, "shared-section"},
+        {22, "duplicate-key"}, {23, "duplicate-section"}};
     EXPECT_EQ(found, expected) << r.out;
 
     // The human form lists the same problems and counts them.
     const Result table = run({"check"});
     EXPECT_EQ(table.code, 1);
-    EXPECT_NE(table.out.find("9 problem(s)"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("11 problem(s)"), std::string::npos) << table.out;
 }
 
 TEST_F(Qdlcfg, CheckPassesWhatTheToolWrites) {

@@ -194,19 +194,29 @@ void check_value(const Section& s, const Entry& e, Problems& out) {
     }
 }
 
+// Only what a record read sees is checked: the first of a repeated key, and nothing in a
+// repeated section (check_names reports the repetition itself).
 void check_entries(const std::vector<Section>& sections, Problems& out) {
+    std::vector<const Section*> seen_sections;
     for (const Section& s : sections) {
+        const bool repeated =
+            std::any_of(seen_sections.begin(), seen_sections.end(),
+                        [&](const Section* other) { return same_section(other->name, s.name); });
+        seen_sections.push_back(&s);
+        if (repeated) continue;
         std::vector<const Entry*> seen;
         for (const Entry& e : s.entries) {
-            check_value(s, e, out);
-            for (const Entry* other : seen) {
-                if (!same_section(other->key, e.key)) continue;
-                out.push_back({e.line, s.name, e.key, "duplicate-key",
-                               "key repeated (first at line " + std::to_string(other->line) +
-                                   "): record reads see only the first"});
-                break;
+            const auto first = std::find_if(seen.begin(), seen.end(), [&](const Entry* other) {
+                return same_section(other->key, e.key);
+            });
+            if (first == seen.end()) {
+                check_value(s, e, out);
+                seen.push_back(&e);
+                continue;
             }
-            seen.push_back(&e);
+            out.push_back({e.line, s.name, e.key, "duplicate-key",
+                           "key repeated (first at line " + std::to_string((*first)->line) +
+                               "): record reads see only the first"});
         }
     }
 }
