@@ -906,6 +906,11 @@ TEST_F(Qdlcfg, CheckPassesWhatTheToolWrites) {
     EXPECT_TRUE(j["clean"].get<bool>() && !j["exists"].get<bool>());
     fs::create_directory(machine.default_file());
     fails(3, {"check"});
+    // A record read finds nothing in it; that is the file's fault, not a missing record.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"show", "port", "Net1"}, {"get", "port", "Net1", "type"}, {"show", "global"}}) {
+        EXPECT_NE(fails(3, args).find("cannot open " + machine.default_file()), std::string::npos);
+    }
 }
 
 // ---- Odd files -----------------------------------------------------------------------------
@@ -914,6 +919,7 @@ TEST_F(Qdlcfg, FifosAreNeverWaitedOn) {
     ASSERT_EQ(mkfifo(machine.default_file().c_str(), 0666), 0);
     EXPECT_NE(fails(3, {"list"}).find("QDL_ERR_FILE"), std::string::npos);
     fails(3, {"check"});
+    fails(3, {"show", "port", "Net"});
     qdltest::remove_file(machine.default_file());
     // A registry file that is a FIFO reads as none.
     ASSERT_EQ(mkfifo((machine.scratch_dir() + "/prefix/registry.ini").c_str(), 0666), 0);

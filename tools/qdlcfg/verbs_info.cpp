@@ -24,6 +24,18 @@ bool file_exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
+// A read that failed. The library reads a file it cannot open as an empty one, so a record
+// "not found" there is really a file that cannot be read (exit 3, as for every other verb).
+[[noreturn]] void fail_read(const std::string& what, int status) {
+    if (status == QDL_ERR_NOT_FOUND) {
+        const std::string file = locate().file;
+        if (config_file_state(file) == FileState::Unopenable) {
+            throw Failure(kExitFile, "cannot open " + file + ": not a readable regular file");
+        }
+    }
+    fail_status(what, status);
+}
+
 }  // namespace
 
 // ---- version -------------------------------------------------------------------------------
@@ -121,9 +133,7 @@ int run_list(const Context& ctx, const ListOptions& opts) {
 int run_show(const Context& ctx, Kind kind, const std::string& name) {
     Record record(kind);
     const int status = read_record(record, name);
-    if (status != QDL_OK) {
-        fail_status(kind == Kind::Global ? "global parameters" : name, status);
-    }
+    if (status != QDL_OK) fail_read(kind == Kind::Global ? "global parameters" : name, status);
     if (ctx.json) {
         Json j = Json::object();
         j["kind"] = kind_word(kind);
@@ -169,9 +179,9 @@ int run_get(const Context& ctx, const GetOptions& opts) {
     }
     Record record(opts.kind);
     if (const int status = read_record(record, opts.name); status != QDL_OK) {
-        fail_status(opts.kind == Kind::Global ? "global parameters"
-                                              : std::string(kind_word(opts.kind)) + " " + opts.name,
-                    status);
+        fail_read(opts.kind == Kind::Global ? "global parameters"
+                                            : std::string(kind_word(opts.kind)) + " " + opts.name,
+                  status);
     }
     if (password_set) {
         const bool set = record.get(*find_field(Kind::Global, "password")).set;
