@@ -176,7 +176,12 @@ TEST_F(Qdlcfg, WhereFollowsTheRegistryValue) {
     fs::create_directories(machine.scratch_dir() + "/etc");
     ok({"add", "port", "Net1", "--type", "tcpip-eth"});
     EXPECT_NE(qdltest::read_file(full).find("[Net1]"), std::string::npos);
-    EXPECT_TRUE(ok_json({"where"})["exists"].get<bool>());
+    j = ok_json({"where"});
+    EXPECT_TRUE(j["exists"].get<bool>() && j["regular"].get<bool>());
+    fs::remove(full);
+    fs::create_directory(full);  // exists, but every call reads it as missing
+    EXPECT_FALSE(ok_json({"where"})["regular"].get<bool>());
+    EXPECT_NE(ok({"where"}).find("not a regular file"), std::string::npos);
 
     machine.set_registry_path(machine.scratch_dir() + "/caf\xe9.ini");  // bytes, not UTF-8
     EXPECT_EQ(ok_json({"where"})["file"]["hex"].get<std::string>().substr(0, 2), "2F");

@@ -19,9 +19,16 @@ namespace {
 
 void emit_json(const Json& json) { write_stdout(json.dump(2) + "\n"); }
 
-bool file_exists(const std::string& path) {
+struct FileKind {
+    bool exists = false;
+    bool regular = false;  // only a regular file is ever read or written; anything else is
+                           // read as missing and cannot be written
+};
+
+FileKind file_kind(const std::string& path) {
     struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    if (stat(path.c_str(), &st) != 0) return {};
+    return {true, S_ISREG(st.st_mode)};
 }
 
 // A read that failed. The library reads a file it cannot open as an empty one, so a record
@@ -53,11 +60,12 @@ int run_version(const Context& ctx) {
 
 int run_where(const Context& ctx) {
     const Location loc = locate();
-    const bool exists = file_exists(loc.file);
+    const FileKind kind = file_kind(loc.file);
     if (ctx.json) {
         // Paths and the registry's value are bytes: {"hex": ...} when they are not UTF-8.
         emit_json({{"file", text_to_json(loc.file)},
-                   {"exists", exists},
+                   {"exists", kind.exists},
+                   {"regular", kind.regular},
                    {"source", loc.registered ? "registry" : "default"},
                    {"configured", text_to_json(loc.configured)},
                    {"registry_note", text_to_json(loc.registry_note)},
@@ -69,7 +77,10 @@ int run_where(const Context& ctx) {
         return kExitOk;
     }
     Table t({"WHAT", "VALUE"});
-    t.add({"configuration file", loc.file + (exists ? "" : " (does not exist yet)")});
+    t.add({"configuration file",
+           loc.file + (!kind.exists   ? " (does not exist yet)"
+                       : !kind.regular ? " (not a regular file: read as missing, cannot be written)"
+                                       : "")});
     t.add({"found by", loc.registered
                            ? "registry value kbRTTskCfgIni"
                            : "default name tsk_cfg.ini (" + loc.registry_note + ")"});
