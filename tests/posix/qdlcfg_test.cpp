@@ -176,7 +176,12 @@ TEST_F(Qdlcfg, WhereFollowsTheRegistryValue) {
     fs::create_directories(machine.scratch_dir() + "/etc");
     ok({"add", "port", "Net1", "--type", "tcpip-eth"});
     EXPECT_NE(qdltest::read_file(full).find("[Net1]"), std::string::npos);
-    EXPECT_TRUE(ok_json({"where"})["exists"].get<bool>());
+    j = ok_json({"where"});
+    EXPECT_TRUE(j["exists"].get<bool>() && j["regular"].get<bool>());
+    fs::remove(full);
+    fs::create_directory(full);  // exists, but every call reads it as missing
+    EXPECT_FALSE(ok_json({"where"})["regular"].get<bool>());
+    EXPECT_NE(ok({"where"}).find("not a regular file"), std::string::npos);
 
     machine.set_registry_path(machine.scratch_dir() + "/caf\xe9.ini");  // bytes, not UTF-8
     EXPECT_EQ(ok_json({"where"})["file"]["hex"].get<std::string>().substr(0, 2), "2F");
@@ -869,7 +874,12 @@ TEST_F(Qdlcfg, CheckFindsEachProblemOnItsLine) {
         "MODEM_DIAL=" + std::string(120, '1') + "\n"  // 16 long-line (and long-value)
         "[Shared]\n"                        // 17 shared-section
         "TYPE=VME_PORT\n"                   // 18
-        "IP_ADDR=10.0.0.1\n";               // 19
+        "IP_ADDR=10.0.0.1\n"                // 19
+        "[Twice]\n"                         // 20
+        "TYPE=VME_PORT\n"                   // 21
+        "type=VME\n"                        // 22 duplicate-key (its value is never read)
+        "[twice]\n"                         // 23 duplicate-section
+        "TYPE=VME\n";                       // 24 never read
     qdltest::write_file(machine.default_file(), text);
     const Result r = run({"check", "--json"});
     EXPECT_EQ(r.code, 1);
@@ -880,21 +890,32 @@ TEST_F(Qdlcfg, CheckFindsEachProblemOnItsLine) {
     const std::multiset<std::pair<int, std::string>> expected{
         {4, "unknown-type"},  {7, "bad-hex"},         {8, "bad-hex"},
         {10, "long-value"},   {11, "duplicate-section"}, {13, "bad-name"},
-        {16, "long-line"},    {16, "long-value"},     {17, "shared-section"}};
+        {16, "long-line"},    {16, "long-value"},     {17, "shared-section"},
+        {22, "duplicate-key"}, {23, "duplicate-section"}};
     EXPECT_EQ(found, expected) << r.out;
 
     // The human form lists the same problems and counts them.
     const Result table = run({"check"});
     EXPECT_EQ(table.code, 1);
-    EXPECT_NE(table.out.find("9 problem(s)"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("11 problem(s)"), std::string::npos) << table.out;
 }
 
 TEST_F(Qdlcfg, CheckPassesWhatTheToolWrites) {
     ok({"import", demo_path()});
     EXPECT_NE(ok({"check"}).find("no problems"), std::string::npos);
     EXPECT_TRUE(ok_json({"check"})["clean"].get<bool>());
+    // No file is an empty one, as for every other call: nothing to check. A directory is no file.
     fs::remove(machine.default_file());
+    EXPECT_NE(ok({"check"}).find("does not exist"), std::string::npos);
+    const Json j = ok_json({"check"});
+    EXPECT_TRUE(j["clean"].get<bool>() && !j["exists"].get<bool>());
+    fs::create_directory(machine.default_file());
     fails(3, {"check"});
+    // A record read finds nothing in it; that is the file's fault, not a missing record.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"show", "port", "Net1"}, {"get", "port", "Net1", "type"}, {"show", "global"}}) {
+        EXPECT_NE(fails(3, args).find("cannot open " + machine.default_file()), std::string::npos);
+    }
 }
 
 // ---- Odd files -----------------------------------------------------------------------------
@@ -903,6 +924,7 @@ TEST_F(Qdlcfg, FifosAreNeverWaitedOn) {
     ASSERT_EQ(mkfifo(machine.default_file().c_str(), 0666), 0);
     EXPECT_NE(fails(3, {"list"}).find("QDL_ERR_FILE"), std::string::npos);
     fails(3, {"check"});
+    fails(3, {"show", "port", "Net"});
     qdltest::remove_file(machine.default_file());
     // A registry file that is a FIFO reads as none.
     ASSERT_EQ(mkfifo((machine.scratch_dir() + "/prefix/registry.ini").c_str(), 0666), 0);

@@ -194,19 +194,29 @@ void check_value(const Section& s, const Entry& e, Problems& out) {
     }
 }
 
+// Only what a record read sees is checked: the first of a repeated key, and nothing in a
+// repeated section (check_names reports the repetition itself).
 void check_entries(const std::vector<Section>& sections, Problems& out) {
+    std::vector<const Section*> seen_sections;
     for (const Section& s : sections) {
+        const bool repeated =
+            std::any_of(seen_sections.begin(), seen_sections.end(),
+                        [&](const Section* other) { return same_section(other->name, s.name); });
+        seen_sections.push_back(&s);
+        if (repeated) continue;
         std::vector<const Entry*> seen;
         for (const Entry& e : s.entries) {
-            check_value(s, e, out);
-            for (const Entry* other : seen) {
-                if (!same_section(other->key, e.key)) continue;
-                out.push_back({e.line, s.name, e.key, "duplicate-key",
-                               "key repeated (first at line " + std::to_string(other->line) +
-                                   "): record reads see only the first"});
-                break;
+            const auto first = std::find_if(seen.begin(), seen.end(), [&](const Entry* other) {
+                return same_section(other->key, e.key);
+            });
+            if (first == seen.end()) {
+                check_value(s, e, out);
+                seen.push_back(&e);
+                continue;
             }
-            seen.push_back(&e);
+            out.push_back({e.line, s.name, e.key, "duplicate-key",
+                           "key repeated (first at line " + std::to_string((*first)->line) +
+                               "): record reads see only the first"});
         }
     }
 }
@@ -231,7 +241,8 @@ void check_claims(const std::vector<Section>& sections, Problems& out) {
     }
 }
 
-void emit(const Context& ctx, const std::string& file, Problems& problems) {
+// `exists` false: there is no file, which every call reads as an empty one (clean).
+void emit(const Context& ctx, const std::string& file, bool exists, Problems& problems) {
     std::stable_sort(problems.begin(), problems.end(),
                      [](const Problem& a, const Problem& b) { return a.line < b.line; });
     if (ctx.json) {
@@ -242,12 +253,14 @@ void emit(const Context& ctx, const std::string& file, Problems& problems) {
                             {"message", text_to_json(p.message)}});
         }
         const Json j = {
-            {"file", text_to_json(file)}, {"clean", problems.empty()}, {"problems", list}};
+            {"file", text_to_json(file)}, {"exists", exists}, {"clean", problems.empty()},
+            {"problems", list}};
         write_stdout(j.dump(2) + "\n");
         return;
     }
     if (problems.empty()) {
-        write_stdout("no problems found in " + file + "\n");
+        write_stdout("no problems found in " + file +
+                     (exists ? "\n" : " (it does not exist: nothing to check)\n"));
         return;
     }
     Table t({"LINE", "SECTION", "KEY", "PROBLEM", "DETAIL"});
@@ -262,7 +275,8 @@ void emit(const Context& ctx, const std::string& file, Problems& problems) {
 int run_check(const Context& ctx) {
     const std::string file = locate().file;
     std::string text;
-    if (!read_config_file(file, text)) {
+    const bool exists = config_file_state(file) != FileState::Missing;
+    if (exists && !read_config_file(file, text)) {
         throw Failure(kExitFile, "cannot open " + file + ": not a readable regular file");
     }
     const std::vector<Line> lines = split_lines(text);
@@ -272,7 +286,7 @@ int run_check(const Context& ctx) {
     check_names(sections, problems);
     check_entries(sections, problems);
     check_claims(sections, problems);
-    emit(ctx, file, problems);
+    emit(ctx, file, exists, problems);
     return problems.empty() ? kExitOk : kExitRefused;
 }
 

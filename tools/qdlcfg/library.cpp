@@ -6,10 +6,7 @@
 //              list_sections, list_group (unions and intersections of queries)
 #include "library.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -177,10 +174,7 @@ ListFilter make_filter(const Filter& f) {
     return lf;
 }
 
-bool config_file_missing() {
-    struct stat st;
-    return stat(locate().file.c_str(), &st) != 0 && errno == ENOENT;
-}
+bool config_file_missing() { return config_file_state(locate().file) == FileState::Missing; }
 
 std::vector<std::string> unpack(const char* buffer, unsigned short count) {
     std::vector<std::string> names;

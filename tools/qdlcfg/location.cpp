@@ -1,6 +1,10 @@
 // location.cpp - `qdlcfg where` from the library's own answers (see location.hpp).
 #include "location.hpp"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include "frame/frame.h"
 #include "platform/platform.h"
 #include "platform/posix/posix.h"
@@ -56,6 +60,13 @@ bool read_config_file(const std::string& file, std::string& text) {
     char chunk[16384];
     while (const std::size_t n = reader.read(chunk, sizeof chunk)) text.append(chunk, n);
     return true;
+}
+
+FileState config_file_state(const std::string& file) {
+    struct stat st;
+    if (stat(file.c_str(), &st) != 0 && errno == ENOENT) return FileState::Missing;
+    platform::FileReader reader;
+    return reader.open(file.c_str()) ? FileState::Readable : FileState::Unopenable;
 }
 
 }  // namespace qdlcfg

@@ -27,4 +27,10 @@ Location locate();
 // unreadable, or not a regular file: a FIFO is never waited on).
 bool read_config_file(const std::string& file, std::string& text);
 
+// What the configuration file's path holds, as the tool's calls see it: nothing (the library
+// reads that as an empty file), a file that opens for reading, or something that does not
+// (unreadable, a directory, a FIFO: the library's reads find nothing there, its listing fails).
+enum class FileState { Missing, Readable, Unopenable };
+FileState config_file_state(const std::string& file);
+
 }  // namespace qdlcfg

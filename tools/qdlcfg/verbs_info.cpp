@@ -19,9 +19,28 @@ namespace {
 
 void emit_json(const Json& json) { write_stdout(json.dump(2) + "\n"); }
 
-bool file_exists(const std::string& path) {
+struct FileKind {
+    bool exists = false;
+    bool regular = false;  // only a regular file is ever read or written; anything else is
+                           // read as missing and cannot be written
+};
+
+FileKind file_kind(const std::string& path) {
     struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    if (stat(path.c_str(), &st) != 0) return {};
+    return {true, S_ISREG(st.st_mode)};
+}
+
+// A read that failed. The library reads a file it cannot open as an empty one, so a record
+// "not found" there is really a file that cannot be read (exit 3, as for every other verb).
+[[noreturn]] void fail_read(const std::string& what, int status) {
+    if (status == QDL_ERR_NOT_FOUND) {
+        const std::string file = locate().file;
+        if (config_file_state(file) == FileState::Unopenable) {
+            throw Failure(kExitFile, "cannot open " + file + ": not a readable regular file");
+        }
+    }
+    fail_status(what, status);
 }
 
 }  // namespace
@@ -41,11 +60,12 @@ int run_version(const Context& ctx) {
 
 int run_where(const Context& ctx) {
     const Location loc = locate();
-    const bool exists = file_exists(loc.file);
+    const FileKind kind = file_kind(loc.file);
     if (ctx.json) {
         // Paths and the registry's value are bytes: {"hex": ...} when they are not UTF-8.
         emit_json({{"file", text_to_json(loc.file)},
-                   {"exists", exists},
+                   {"exists", kind.exists},
+                   {"regular", kind.regular},
                    {"source", loc.registered ? "registry" : "default"},
                    {"configured", text_to_json(loc.configured)},
                    {"registry_note", text_to_json(loc.registry_note)},
@@ -57,7 +77,10 @@ int run_where(const Context& ctx) {
         return kExitOk;
     }
     Table t({"WHAT", "VALUE"});
-    t.add({"configuration file", loc.file + (exists ? "" : " (does not exist yet)")});
+    t.add({"configuration file",
+           loc.file + (!kind.exists   ? " (does not exist yet)"
+                       : !kind.regular ? " (not a regular file: read as missing, cannot be written)"
+                                       : "")});
     t.add({"found by", loc.registered
                            ? "registry value kbRTTskCfgIni"
                            : "default name tsk_cfg.ini (" + loc.registry_note + ")"});
@@ -121,9 +144,7 @@ int run_list(const Context& ctx, const ListOptions& opts) {
 int run_show(const Context& ctx, Kind kind, const std::string& name) {
     Record record(kind);
     const int status = read_record(record, name);
-    if (status != QDL_OK) {
-        fail_status(kind == Kind::Global ? "global parameters" : name, status);
-    }
+    if (status != QDL_OK) fail_read(kind == Kind::Global ? "global parameters" : name, status);
     if (ctx.json) {
         Json j = Json::object();
         j["kind"] = kind_word(kind);
@@ -169,9 +190,9 @@ int run_get(const Context& ctx, const GetOptions& opts) {
     }
     Record record(opts.kind);
     if (const int status = read_record(record, opts.name); status != QDL_OK) {
-        fail_status(opts.kind == Kind::Global ? "global parameters"
-                                              : std::string(kind_word(opts.kind)) + " " + opts.name,
-                    status);
+        fail_read(opts.kind == Kind::Global ? "global parameters"
+                                            : std::string(kind_word(opts.kind)) + " " + opts.name,
+                  status);
     }
     if (password_set) {
         const bool set = record.get(*find_field(Kind::Global, "password")).set;
