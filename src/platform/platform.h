@@ -17,11 +17,14 @@
 //   CallScope            the call guard: one exported call at a time per process, and on
 //                        Linux the batching of that call's writes into one atomic replacement
 //   profile_text         Linux only: the file's bytes as the active call would write them
+//   WriteRecorder        Linux only: the writes of a call noted instead of carried out
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qdl::platform {
 
@@ -127,6 +130,37 @@ private:
 // lock. False when there is no such file (missing, unreadable or not a regular file) and the
 // call has not written to it. The tool's batch lists these bytes instead of the file.
 bool profile_text(const char* path, std::string& text);
+
+// One profile write as it was asked for: no key deletes the section, no value deletes the key.
+struct RecordedWrite {
+    std::string section;
+    bool has_key = false;
+    std::string key;
+    bool has_value = false;
+    std::string value;
+};
+
+// While one is alive on a thread, every profile_write_string of that thread is noted here and
+// reported as done, and nothing is changed (no file, no copy, no lock); reads go on as usual.
+// The tool learns from it which keys and values an add would write, and edits only the lines
+// that differ. The operations it watches must not read what they wrote (an add does not).
+class WriteRecorder {
+public:
+    WriteRecorder();
+    ~WriteRecorder();
+    WriteRecorder(const WriteRecorder&) = delete;
+    WriteRecorder& operator=(const WriteRecorder&) = delete;
+
+    const std::vector<RecordedWrite>& writes() const { return writes_; }
+    void record(RecordedWrite write) { writes_.push_back(std::move(write)); }
+
+private:
+    std::vector<RecordedWrite> writes_;
+    WriteRecorder* outer_;
+};
+
+// The recorder active on this thread, or null.
+WriteRecorder* active_recorder();
 #endif
 
 }  // namespace qdl::platform

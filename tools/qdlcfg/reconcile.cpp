@@ -12,6 +12,8 @@
 #include <unordered_map>
 
 #include "library.hpp"
+#include "location.hpp"
+#include "section_edit.hpp"
 #include "status.hpp"
 #include "tskqdl32.h"
 
@@ -114,6 +116,16 @@ struct State {
     std::vector<std::string> names[3];                  // every record of the file, by kind
     bool surveyed[3] = {false, false, false};           // names[kind] is filled in
     Outcome outcome;
+    std::string path;      // the configuration path as the library holds it, once needed
+    std::string stand_in;  // a section name the file does not hold, for render
+    const std::string& config_path() {
+        if (path.empty()) path = locate().configured;
+        return path;
+    }
+    const std::string& free_name() {
+        if (stand_in.empty()) stand_in = free_section_name(config_path());
+        return stand_in;
+    }
 };
 
 // Lists the records of one kind in the file, once. Each listing scans the whole file, so only
@@ -252,9 +264,11 @@ bool probes_whole_section(const Record& device) {
     return address_kind == ADDRESS_ALL || address_kind == ADDRESS_BXLN_BUS;
 }
 
-// Deletes the section (through one of its records) and adds back what it must hold: the changed
-// records and every other record it held, devices first (their add may look at the whole
-// section), then ports and modems. False when something was refused.
+// Makes the section hold what it must: the changed records and every other record it held.
+// When none is left, the section goes the library's way (through one of its records).
+// Otherwise the records are rendered (their adds noted, not written) and only the keys whose
+// values differ are written, removed or added, so comments, blank lines, keys of other programs
+// and the order of the lines stay. False when something was refused.
 bool rewrite_section(State& st, Section& s, Change* of[3], Change& first) {
     for (Kind kind : kSectionKinds) {
         if (s.kinds[at(kind)].name.empty() || of[at(kind)] != nullptr) continue;
@@ -266,28 +280,59 @@ bool rewrite_section(State& st, Section& s, Change* of[3], Change& first) {
             return false;
         }
     }
-    for (Kind kind : kSectionKinds) {
-        if (s.kinds[at(kind)].name.empty()) continue;
-        Change& owner = of[at(kind)] != nullptr ? *of[at(kind)] : first;
-        const int status = delete_record(kind, s.kinds[at(kind)].name, ADDRESS_ALL);
-        if (status != QDL_OK) {
-            refuse(st, owner, status, "");
-            return false;
-        }
-        break;  // the section went with that record
-    }
+    std::vector<const Record*> want, had;
+    std::vector<Change*> owners;
+    std::vector<Kind> kinds;
+    std::string section;
     for (Kind kind : kSectionKinds) {
         Change* c = of[at(kind)];
-        if (c != nullptr && c->action != Change::Action::Delete) {
-            add_wanted(st, *c);
-        } else if (c == nullptr && !s.kinds[at(kind)].name.empty()) {
-            if (const int status = add_copy(*s.kinds[at(kind)].record); status != QDL_OK) {
-                refuse(st, first, status,
-                       "could not add back the " + std::string(kind_word(kind)) + " " +
-                           s.kinds[at(kind)].name + " that shares the section");
-            }
+        const bool present = !s.kinds[at(kind)].name.empty();
+        if (present) {
+            section = s.kinds[at(kind)].name;
+            kinds.push_back(kind);
+            if (const Record* r = stored(s, kind)) had.push_back(r);
         }
-        if (st.outcome.failed) return false;
+        if (c != nullptr && c->action != Change::Action::Delete) {
+            want.push_back(&*c->after);
+            owners.push_back(c);
+            if (!present) kinds.push_back(kind);
+        } else if (c == nullptr && present) {
+            want.push_back(&*s.kinds[at(kind)].record);
+            owners.push_back(&first);
+        }
+    }
+    if (want.empty()) {
+        for (Kind kind : kSectionKinds) {
+            if (s.kinds[at(kind)].name.empty()) continue;
+            Change& owner = of[at(kind)] != nullptr ? *of[at(kind)] : first;
+            const int status = delete_record(kind, s.kinds[at(kind)].name, ADDRESS_ALL);
+            if (status != QDL_OK) refuse(st, owner, status, "");
+            return status == QDL_OK;  // the section went with that record
+        }
+        return true;
+    }
+    const Rendering after = render(want, st.free_name());
+    if (after.status != QDL_OK) {
+        Change& owner = *owners[after.refused];
+        if (&owner == &first && of[at(want[after.refused]->kind())] == nullptr) {
+            refuse(st, first, after.status,
+                   "could not add back the " + std::string(kind_word(want[after.refused]->kind())) +
+                       " " + s.kinds[at(want[after.refused]->kind())].name +
+                       " that shares the section");
+        } else {
+            refuse(st, owner, after.status, "");
+        }
+        return false;
+    }
+    if (section.empty()) section = want.front()->name();
+    const Rendering before = render(had, st.free_name());
+    static const KeyValues kNone;
+    const KeyValues* wanted = after.section(st.free_name());
+    if (!edit_section(st.config_path(), section,
+                      before.status == QDL_OK ? before.section(st.free_name()) : nullptr,
+                      wanted != nullptr ? *wanted : kNone, record_keys(kinds), false)) {
+        refuse(st, first, QDL_ERR_FILE, "");
+        return false;
     }
     return true;
 }
@@ -390,6 +435,28 @@ void plan_and_run_global(State& st, Wanted& w) {
         }
         return;
     }
+    if (change.action == Change::Action::Update) {
+        // In place, key by key, as the records' sections are.
+        const Rendering after = render({&*change.after}, "");
+        if (after.status != QDL_OK) {
+            refuse(st, change, after.status, "");
+            return;
+        }
+        const Rendering before = render({&current}, "");
+        static const KeyValues kNone;
+        for (const std::string& section : after.touched) {
+            const KeyValues* wanted = after.section(section);
+            if (!edit_section(st.config_path(), section,
+                              before.status == QDL_OK ? before.section(section) : nullptr,
+                              wanted != nullptr ? *wanted : kNone, record_keys({Kind::Global}),
+                              wanted == nullptr)) {
+                refuse(st, change, QDL_ERR_FILE, "");
+                return;
+            }
+        }
+        verify(st, change, *change.after, "it");
+        return;
+    }
     add_wanted(st, change);
     if (!st.outcome.failed) verify(st, change, *change.after, "it");
 }
@@ -399,7 +466,7 @@ void plan_and_run_global(State& st, Wanted& w) {
 // ---- reconcile -----------------------------------------------------------------------------
 
 Outcome reconcile(DocumentContent& doc, Goal goal, bool prune, const ProgressFn& progress) {
-    State st{goal, {}, {}, {}, {}};
+    State st{goal, {}, {}, {}, {}, {}, {}};
     // The plan looks at the stored records of the kinds that the document holds or deletes
     // only; the other kinds are listed once something is to be written, still before the first
     // write (a section that is rewritten must keep them). An apply that changes nothing lists

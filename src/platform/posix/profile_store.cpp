@@ -684,9 +684,22 @@ std::uint32_t profile_get_int(const char* section, const char* key, std::int32_t
     return to_number(text);
 }
 
+namespace {
+thread_local WriteRecorder* t_recorder = nullptr;
+}  // namespace
+
+WriteRecorder::WriteRecorder() : outer_(t_recorder) { t_recorder = this; }
+WriteRecorder::~WriteRecorder() { t_recorder = outer_; }
+WriteRecorder* active_recorder() { return t_recorder; }
+
 bool profile_write_string(const char* section, const char* key, const char* value,
                           const char* path) {
     if (section == nullptr || path == nullptr || *path == '\0') return false;
+    if (t_recorder != nullptr) {
+        t_recorder->record(RecordedWrite{section, key != nullptr, key ? key : "",
+                                         value != nullptr, value ? value : ""});
+        return true;
+    }
     return in_scope(Access::Write, [&](ScopeState& scope) {
         const std::string located = locate_file(path);
         CachedFile* cached = nullptr;
