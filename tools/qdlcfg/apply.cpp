@@ -11,6 +11,7 @@
 #include "output.hpp"
 #include "reconcile.hpp"
 #include "status.hpp"
+#include "text_diff.hpp"
 #include "tskqdl32.h"
 
 namespace qdlcfg {
@@ -108,8 +109,11 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
     DocumentContent doc = read_document(load_document(opts.file), true);
     if (!doc.problems.empty()) reject_document(doc.problems, doc.status);
     Session session(opts.check);
+    const std::string before = opts.diff ? file_text() : std::string();
     const Outcome outcome = reconcile(doc, Goal::Apply, opts.prune);
     stop_if_refused(outcome);
+    const std::vector<std::string> lines =
+        opts.diff ? text_diff(before, file_text()) : std::vector<std::string>{};
     write_changes(session);
 
     const std::size_t changed = outcome.changed();
@@ -119,6 +123,11 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
             if (c.action != Change::Action::Unchanged) changes.push_back(change_json(c, opts.diff));
         }
         Json j = {{"changed", changed > 0}, {"check", opts.check}, {"changes", std::move(changes)}};
+        if (opts.diff) {
+            Json file_lines = Json::array();
+            for (const std::string& l : lines) file_lines.push_back(text_to_json(l));
+            j["lines"] = std::move(file_lines);
+        }
         write_stdout(j.dump(2) + "\n");
         return kExitOk;
     }
@@ -131,7 +140,9 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
                                              std::to_string(counts[1]) + " updated, " +
                                              std::to_string(counts[2]) + " deleted";
     if (opts.check) summary += changed == 0 ? " (check)" : " (check: nothing was written)";
-    write_stdout(changes_text(outcome, opts.diff) + summary + "\n");
+    std::string file_part;
+    for (const std::string& l : lines) file_part += l + "\n";
+    write_stdout(changes_text(outcome, opts.diff) + file_part + summary + "\n");
     return kExitOk;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "exports/batch.h"
+#include "platform/platform.h"
 #include "location.hpp"
 #include "status.hpp"
 #include "tskqdl32.h"
@@ -82,6 +83,12 @@ std::string library_version() {
     char buffer[QDL_VERSION_SIZE] = {};
     if (QDL_Get_Version(buffer) != QDL_OK) return "?";
     return std::string(buffer, strnlen(buffer, sizeof buffer));
+}
+
+std::string file_text() {
+    std::string text;
+    if (!qdl::platform::profile_text(locate().configured.c_str(), text)) text.clear();
+    return text;
 }
 
 // ---- records -------------------------------------------------------------------------------

@@ -40,6 +40,10 @@ private:
 
 std::string library_version();
 
+// The configuration file's bytes as the open session would write them (its changes included),
+// or as they are when no session is open. Empty when there is no file.
+std::string file_text();
+
 // Reads a record through the extended reads (ports and devices: QDL_Get_Record_Ex; modems:
 // QDL_Get_Modem_Record_Ex; global: QDL_Get_Record). Returns the library's status.
 int read_record(Record& record, const std::string& name);
