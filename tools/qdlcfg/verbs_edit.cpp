@@ -3,19 +3,23 @@
 //   build_record            options -> record, every value checked first
 //   run_add                 one QDL_Add_Record(_Ex)
 //   read_password           --password-stdin (no echo on a terminal)
-//   run_set_global          read, merge the given fields, write the whole set back
+//   run_set_global          read, merge the given fields, write only the keys that differ
+//                           (one batch)
 //   other_kinds_in_section  what else a section delete would remove
-//   run_delete              QDL_Delete_Record, refusing to take other records along
+//   run_delete              QDL_Delete_Record in one batch with the look at the section,
+//                           refusing to take other records along
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
+#include <optional>
 
 #include "commands.hpp"
 #include "document.hpp"
 #include "library.hpp"
 #include "output.hpp"
+#include "reconcile.hpp"
 #include "status.hpp"
 #include "tskqdl32.h"
 
@@ -36,11 +40,16 @@ void emit_result(const Context& ctx, Kind kind, const std::string& name,
     }
 }
 
-// Applies the given options to `record`; usage errors name the option.
+// Applies the given options to `record`; usage errors name the option. An empty text or
+// "unset" leaves a field unset, as `set` takes them.
 std::vector<const Field*> apply_given(Record& record, const Given& given) {
     std::vector<const Field*> fields;
     for (const auto& [field, text] : given) {
         Value v;
+        if (field->type == Type::Text && (text.empty() || text == "unset")) {
+            record.put(*field, v);
+            continue;
+        }
         if (const std::string e = parse_value(*field, text, v); !e.empty()) {
             fail_usage(option_name(*field) + ": " + e, refusal_status(*field, text));
         }
@@ -135,25 +144,41 @@ int run_set_global(const Context& ctx, const SetGlobalOptions& opts) {
     if (opts.password_stdin && opts.no_password) {
         fail_usage("--password-stdin and --no-password exclude each other");
     }
-    Record record = current_global();
-    apply_given(record, opts.given);  // before the password is read: usage errors first
+    Record given(Kind::Global);
+    apply_given(given, opts.given);  // before the password is read: usage errors first
     const Field& password = *find_field(Kind::Global, "password");
-    if (opts.no_password) record.put(password, Value{});
+    std::optional<std::string> clear;
     if (opts.password_stdin) {
-        const std::string clear = read_password();
-        if (const std::string e = check_text(password, clear); !e.empty()) {
+        clear = read_password();
+        if (const std::string e = check_text(password, *clear); !e.empty()) {
             fail_usage("--password-stdin: " + e);
         }
-        record.put(password, Value{true, clear, 0});
     }
-    const int status = add_record(record, 0);
-    if (status != QDL_OK) fail_status("global parameters", status);
-    std::string human = "set global parameters:";
-    for (const Field& f : fields_of(Kind::Global)) {
-        human.append(" ").append(f.key).append(" ").append(display(f, record.get(f))) += ',';
+    Session session;
+    Record record = current_global();
+    for (const auto& [field, text] : opts.given) record.put(*field, given.get(*field));
+    if (opts.no_password) record.put(password, Value{});
+    if (clear) record.put(password, Value{true, *clear, 0});
+    DocumentContent doc;
+    doc.records.push_back(Wanted{record, opts.no_password || opts.password_stdin});
+    const Outcome outcome = reconcile(doc, Goal::Apply, false);
+    if (outcome.failed) {
+        if (outcome.status != QDL_OK) fail_status("global parameters", outcome.status);
+        throw Failure(kExitRefused, outcome.message + " (nothing was written)");
     }
-    human.pop_back();
-    emit_result(ctx, Kind::Global, "", "set", human);
+    if (const int status = session.commit(); status != QDL_OK) {
+        fail_status("global parameters: the configuration file could not be written, nothing "
+                    "was written", status);
+    }
+    const bool changed = outcome.changed() > 0;
+    std::string human = changed ? "set global parameters:" : "global parameters: no change";
+    if (changed) {
+        for (const Field& f : fields_of(Kind::Global)) {
+            human.append(" ").append(f.key).append(" ").append(display(f, record.get(f))) += ',';
+        }
+        human.pop_back();
+    }
+    emit_result(ctx, Kind::Global, "", changed ? "set" : "unchanged", human);
     return kExitOk;
 }
 
@@ -222,6 +247,8 @@ void refuse_collateral(const DeleteOptions& opts, const std::vector<Kind>& other
 
 int run_delete(const Context& ctx, const DeleteOptions& opts) {
     const AddressWord& address = address_word(opts.address);
+    // The look at the section and the delete are one batch: no other writer comes between.
+    Session session;
     const bool takes_section = opts.kind == Kind::Global ||
                                opts.kind != Kind::Device ||
                                device_delete_takes_section(address, opts.name);
@@ -239,6 +266,10 @@ int run_delete(const Context& ctx, const DeleteOptions& opts) {
                                  ? std::string("global parameters")
                                  : std::string(kind_word(opts.kind)) + " " + opts.name;
     if (status != QDL_OK) fail_status(what, status);
+    if (const int written = session.commit(); written != QDL_OK) {
+        fail_status(what + ": the configuration file could not be written, nothing was written",
+                    written);
+    }
     std::string human = "deleted " + what;
     if (opts.kind == Kind::Device && address.kind != ADDRESS_ALL) {
         human += " (" + opts.address + " address" +
