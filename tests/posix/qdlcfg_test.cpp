@@ -852,6 +852,65 @@ TEST_F(Qdlcfg, SetChangesGivenFieldsAndGetPrintsOneValue) {
     fails(1, {"set", "device", "Nope", "--ip", "10.0.0.9"});
 }
 
+// An administrator's file: comments, blank lines, keys of other programs, lower-case spelling,
+// CR LF. Every verb that changes records changes only the lines of the fields that differ.
+TEST_F(Qdlcfg, EditsKeepEveryLineTheyDoNotChange) {
+    const std::string site =
+        "; site file, keep\r\n"
+        "[LineA]\r\n"
+        "; modem on the left rack\r\n"
+        "PORT=COM1\r\n"
+        "TYPE=KWT_SERIAL\r\n"
+        "parity=EVEN\r\n"
+        "BAUDRATE=9600\r\n"
+        "VENDOR_TUNING=7\r\n"
+        "MODEM_DIAL=ATDT1\r\n"
+        "\r\n"
+        "[Global_Parameters]\r\n"
+        "; ops team\r\n"
+        "CONNECT_TIMEOUT=800\r\n"
+        "[Pump]\r\n"
+        "# pump house\r\n"
+        "TYPE=VME_PORT\r\n";
+    auto with = [&](std::string text, const std::vector<std::pair<std::string, std::string>>& edits) {
+        for (const auto& [from, to] : edits) text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    qdltest::write_file(machine.default_file(), site);
+
+    EXPECT_EQ(ok({"set", "port", "LineA", "--baudrate", "38400"}),
+              "set port LineA: baudrate 9600 -> 38400\n");
+    std::string want = with(site, {{"BAUDRATE=9600", "BAUDRATE=38400"}});
+    EXPECT_EQ(ini(), want);
+
+    // The document is what export gives, with one baud rate changed back.
+    Json doc = ok_json({"export"});
+    doc["ports"][0]["baudrate"] = 9600;
+    doc["ports"][0]["stopbits"] = 2;
+    const std::string shown = ok({"apply", "--diff", "-"}, doc.dump());
+    EXPECT_NE(shown.find("@@ [LineA]\n-BAUDRATE=38400\n+BAUDRATE=9600\n+STOPBITS=2\n"),
+              std::string::npos) << shown;
+    want = with(site, {{"ATDT1\r\n", "ATDT1\r\nSTOPBITS=2\r\n"}});
+    EXPECT_EQ(ini(), want);
+
+    ok({"set", "global", "--request-timeout", "900"});
+    want = with(want, {{"CONNECT_TIMEOUT=800\r\n", "CONNECT_TIMEOUT=800\r\nREQUEST_TIMEOUT=900\r\n"}});
+    EXPECT_EQ(ini(), want);
+
+    // A port that changes its type loses the keys of the old type, and nothing else; the
+    // global parameters of the document (exported before) hold no request time-out.
+    doc["ports"][0] = {{"name", "LineA"}, {"type", "vme"}};
+    ok({"import", "--replace", "-"}, doc.dump());
+    want = with(want, {{"PORT=COM1\r\n", ""}, {"TYPE=KWT_SERIAL", "TYPE=VME_PORT"},
+                       {"parity=EVEN\r\n", ""}, {"BAUDRATE=9600\r\n", ""}, {"STOPBITS=2\r\n", ""},
+                       {"REQUEST_TIMEOUT=900\r\n", ""}});
+    EXPECT_EQ(ini(), want);
+
+    // A record that goes from a shared section takes only its own keys.
+    ok({"apply", "-"}, headed(R"({"absent": {"modems": ["LineA"]}})"));
+    EXPECT_EQ(ini(), with(want, {{"MODEM_DIAL=ATDT1\r\n", ""}}));
+}
+
 // ---- Check ---------------------------------------------------------------------------------
 
 TEST_F(Qdlcfg, CheckFindsEachProblemOnItsLine) {

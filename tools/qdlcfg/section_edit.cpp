@@ -162,12 +162,13 @@ bool edit_section(const std::string& path, const std::string& section, const Key
         }
     }
     for (const auto& [key, value] : after) {
-        const Stored now = stored_value(path, section, key, buffer.get());
         const std::string want = as_read(value);
-        if (now.present && now.whole && now.value == want) continue;
-        // The line already means this value (the stored record reads it so), spelled its own way.
+        // The stored records would write the same: the file already reads so (the line may
+        // spell it its own way, or be absent where absence reads as this value).
         const std::string* was = holds(before, key);
-        if (now.present && was != nullptr && as_read(*was) == want) continue;
+        if (was != nullptr && as_read(*was) == want) continue;
+        const Stored now = stored_value(path, section, key, buffer.get());
+        if (now.present && now.whole && now.value == want) continue;
         if (!platform::profile_write_string(section.c_str(), key.c_str(), value.c_str(), file)) {
             return false;
         }
