@@ -2,13 +2,15 @@
 //
 //   session    the open batch, if any: every call below goes through it
 //   records    read_record, add_record, delete_record, choose_address_kind
-//   listing    query (one QDL_Get_List with room for every name),
-//              list_sections, list_group (unions and intersections of queries)
+//   listing    the sections as the store reads them (the exported listing has rules of its
+//              own and a 16-bit count, so the tool never goes through it): list_sections,
+//              list_group
 #include "library.hpp"
 
 #include <algorithm>
 #include <cstring>
-#include <map>
+#include <string_view>
+#include <unordered_set>
 #include <memory>
 
 #include "exports/batch.h"
@@ -45,12 +47,6 @@ int add(int kind, void* record, bool extended) {
         return extended ? g_batch->add_record_ex(kind, record) : g_batch->add_record(kind, record);
     }
     return extended ? QDL_Add_Record_Ex(kind, record) : QDL_Add_Record(kind, record);
-}
-
-int get_list(const ListFilter* first, const ListFilter* second, char* names,
-             unsigned short* count) {
-    return g_batch ? g_batch->get_list(first, second, names, count)
-                   : QDL_Get_List(first, second, names, count);
 }
 
 }  // namespace
@@ -171,70 +167,70 @@ int choose_address_kind(const Record& device) {
 
 namespace {
 
-constexpr std::size_t kNameBytes = 66;
-
-ListFilter make_filter(const Filter& f) {
-    ListFilter lf;
-    std::memset(&lf, 0, sizeof lf);
-    std::memcpy(lf.key, f.key.data(), std::min(f.key.size(), sizeof lf.key - 1));
-    std::memcpy(lf.value, f.value.data(), std::min(f.value.size(), sizeof lf.value - 1));
-    return lf;
-}
-
-bool config_file_missing() { return config_file_state(locate().file) == FileState::Missing; }
-
-std::vector<std::string> unpack(const char* buffer, unsigned short count) {
-    std::vector<std::string> names;
-    names.reserve(count);
-    const char* p = buffer;
-    for (unsigned short i = 0; i < count; ++i) {
-        names.emplace_back(p, strnlen(p, kNameBytes));
-        p += names.back().size() + 1;
-    }
-    return names;
-}
-
-// One QDL_Get_List with room for as many names as a listing can report, so that the file is
-// scanned once however many sections match. The buffer is not cleared: only the pages that
-// names are written to are ever touched.
-std::vector<std::string> query(const ListFilter* first, const ListFilter* second) {
-    constexpr std::size_t kCapacity = 65535;
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kCapacity * kNameBytes);
-    auto count = static_cast<unsigned short>(kCapacity);
-    const int found = get_list(first, second, buffer.get(), &count);
-    if (found == QDL_ERR_FILE && config_file_missing()) return {};
-    if (found < 0) fail_status("listing the configuration file", found);
-    if (static_cast<std::size_t>(found) > count) {
-        throw Failure(kExitFailure, "more than 65535 matching sections: cannot list them all");
-    }
-    return unpack(buffer.get(), count);
-}
-
-// Names by their case-folded form: sections match without regard to case, and the spelling
-// kept is that of the first occurrence in the file (the listing reports the last one first).
-using NameMap = std::map<std::string, std::string>;
-
-NameMap by_folded(const std::vector<std::string>& names) {
-    NameMap map;
-    for (const std::string& n : names) map[fold(n)] = n;
-    return map;
-}
-
-// The sections holding the group key and every extra filter.
-NameMap with_extras(const Filter& key, const std::vector<Filter>& extra) {
-    const ListFilter k = make_filter(key);
-    if (extra.empty()) return by_folded(query(&k, nullptr));
-    NameMap result;
-    for (std::size_t i = 0; i < extra.size(); ++i) {
-        const ListFilter e = make_filter(extra[i]);
-        NameMap names = by_folded(query(&k, &e));
-        if (i == 0) {
-            result = std::move(names);
-            continue;
+// The NUL-separated list that a profile read gives for `section` (null: the section names),
+// read whole: the buffer grows until the list is not cut.
+std::vector<std::string> profile_list(const char* section, const std::string& path) {
+    std::vector<char> buffer(std::size_t{1} << 16);
+    for (;;) {
+        const auto size = static_cast<std::uint32_t>(buffer.size());
+        const std::uint32_t n =
+            qdl::platform::profile_get_string(section, nullptr, "", buffer.data(), size,
+                                              path.c_str());
+        if (n + 2 < size || size >= (std::uint32_t{1} << 31)) {
+            std::vector<std::string> names;
+            for (std::size_t at = 0; at < n;) {
+                const std::size_t len = strnlen(buffer.data() + at, n - at);
+                if (len > 0) names.emplace_back(buffer.data() + at, len);
+                at += len + 1;
+            }
+            return names;
         }
-        std::erase_if(result, [&](const auto& entry) { return !names.contains(entry.first); });
+        buffer.resize(buffer.size() * 2);
     }
-    return result;
+}
+
+bool holds_key(const std::vector<std::string>& keys, const std::string& key) {
+    const std::string folded = fold(key);
+    return std::any_of(keys.begin(), keys.end(),
+                       [&](const std::string& k) { return fold(k) == folded; });
+}
+
+// Whether the section's value of f.key is f.value (any value when f.value is empty).
+bool satisfies(const std::string& section, const std::vector<std::string>& keys, const Filter& f,
+               const std::string& path) {
+    if (!holds_key(keys, f.key)) return false;
+    if (f.value.empty()) return true;
+    std::vector<char> value(f.value.size() + 2);
+    const std::uint32_t n = qdl::platform::profile_get_string(
+        section.c_str(), f.key.c_str(), "", value.data(),
+        static_cast<std::uint32_t>(value.size()), path.c_str());
+    return std::string_view(value.data(), n) == f.value;
+}
+
+// Every section of the file as record reads see it: each name once (the first spelling), with
+// the keys of its first occurrence, in file order; those that hold any of `any` and satisfy
+// every filter. A file that exists but cannot be read is a failure.
+std::vector<std::string> sections_with(const std::vector<std::string>& any,
+                                       const std::vector<Filter>& filters) {
+    const Location loc = locate();
+    if (config_file_state(loc.file) == FileState::Unopenable) {
+        fail_status("cannot open " + loc.file + ": not a readable regular file", QDL_ERR_FILE);
+    }
+    std::vector<std::string> out;
+    std::unordered_set<std::string> seen;
+    for (const std::string& name : profile_list(nullptr, loc.configured)) {
+        if (!seen.insert(fold(name)).second) continue;
+        const std::vector<std::string> keys = profile_list(name.c_str(), loc.configured);
+        const bool kind = any.empty() || std::any_of(any.begin(), any.end(), [&](const auto& k) {
+                              return holds_key(keys, k);
+                          });
+        if (!kind) continue;
+        const bool all = std::all_of(filters.begin(), filters.end(), [&](const Filter& f) {
+            return satisfies(name, keys, f, loc.configured);
+        });
+        if (all) out.push_back(name);
+    }
+    return out;
 }
 
 }  // namespace
@@ -243,10 +239,7 @@ std::vector<std::string> list_sections(const std::vector<Filter>& filters) {
     if (filters.empty() || filters.size() > 2) {
         throw Failure(kExitFailure, "a listing takes one or two filters");
     }
-    const ListFilter first = make_filter(filters[0]);
-    if (filters.size() == 1) return query(&first, nullptr);
-    const ListFilter second = make_filter(filters[1]);
-    return query(&first, &second);
+    return sections_with({}, filters);
 }
 
 std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra) {
@@ -257,10 +250,7 @@ std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra)
     case Kind::Device: keys = {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}; break;
     case Kind::Global: return {};
     }
-    NameMap names;
-    for (const std::string& key : keys) names.merge(with_extras(Filter{key, ""}, extra));
-    std::vector<std::string> out;
-    for (const auto& entry : names) out.push_back(entry.second);
+    std::vector<std::string> out = sections_with(keys, extra);
     std::sort(out.begin(), out.end());
     return out;
 }

@@ -64,13 +64,15 @@ struct Filter {
     std::string value;  // empty: any value
 };
 
-// The sections that match one or two filters, in the library's order (duplicates included).
-// A missing configuration file lists nothing; other failures throw Failure.
+// The sections that match one or two filters (a key, letter case aside, and its value as a
+// record read gives it, when one is given), in file order, each name once. They are read as
+// record reads see the file, so every record that `show` reads is listed, however many there
+// are. A missing configuration file lists nothing; one that cannot be read throws Failure.
 std::vector<std::string> list_sections(const std::vector<Filter>& filters);
 
 // The names of one group (ports: TYPE, modems: MODEM_DIAL, devices: any of KWT_ID, IP_ADDR,
 // DEST_ADDR, BXLN_BUSADR), narrowed by at most two more filters; sorted, each name once
-// (names that differ only in ASCII case are one section: the file's first spelling is kept).
+// (names that differ only in letter case are one section: the file's first spelling is kept).
 std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra = {});
 
 // ASCII letters compare without case, as section names do in the profile functions.

@@ -103,6 +103,10 @@ std::vector<Filter> parse_keys(const std::vector<std::string>& keys) {
     for (const std::string& k : keys) {
         const auto eq = k.find('=');
         Filter f{k.substr(0, eq), eq == std::string::npos ? "" : k.substr(eq + 1)};
+        if (f.key.empty()) {
+            fail_usage("--key: the key is empty: " + describe_status(QDL_ERR_EMPTY_FILTER),
+                       QDL_ERR_EMPTY_FILTER);
+        }
         if (f.key.size() > QDL_NAME_SIZE - 1) fail_usage("--key: a key has at most 65 bytes");
         if (f.value.size() > 81) fail_usage("--key: a value has at most 81 bytes");
         filters.push_back(std::move(f));
