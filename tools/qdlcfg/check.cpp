@@ -7,11 +7,14 @@
 //   run_check        all of them, as a table or JSON; exit 1 when anything was found
 #include <algorithm>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "commands.hpp"
 #include "library.hpp"
 #include "location.hpp"
 #include "output.hpp"
+#include "platform/platform.h"
 #include "status.hpp"
 
 namespace qdlcfg {
@@ -25,6 +28,7 @@ struct Line {
     std::string text;  // without its line end
     int number;
     bool ended;        // had a line end
+    bool lone_cr = false;  // ended by a CR without LF
 };
 
 struct Entry {
@@ -55,11 +59,12 @@ std::vector<Line> split_lines(const std::string& text) {
     int number = 1;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\n' && text[i] != '\r') continue;
-        lines.push_back({text.substr(start, i - start), number++, true});
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        const bool crlf = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+        lines.push_back({text.substr(start, i - start), number++, true, text[i] == '\r' && !crlf});
+        if (crlf) ++i;
         start = i + 1;
     }
-    if (start < text.size()) lines.push_back({text.substr(start), number, false});
+    if (start < text.size()) lines.push_back({text.substr(start), number, false, false});
     return lines;
 }
 
@@ -101,8 +106,28 @@ bool same_key(const std::string& a, std::string_view b) {
 
 // ---- the checks ----------------------------------------------------------------------------
 
-void check_long_lines(const std::vector<Line>& lines, Problems& out) {
+// Whether the text ends inside a double-byte character of the active code page.
+bool ends_in_lead_byte(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!qdl::platform::is_lead_byte(static_cast<unsigned char>(text[i]))) continue;
+        if (i + 1 == text.size()) return true;
+        ++i;
+    }
+    return false;
+}
+
+void check_lines(const std::vector<Line>& lines, Problems& out) {
     for (const Line& l : lines) {
+        if (l.lone_cr) {
+            out.push_back({l.number, "", "", "lone-cr",
+                           "a CR without LF ends this line for record reads; the listing reads "
+                           "it and the next line as one"});
+        }
+        if (ends_in_lead_byte(trim(l.text))) {
+            out.push_back({l.number, "", "", "cut-character",
+                           "the line ends inside a double-byte character: the listing reads "
+                           "the line break as part of it"});
+        }
         const std::size_t bytes = l.text.size() + (l.ended ? 1 : 0);
         if (bytes > kLinePiece) {
             out.push_back({l.number, "", "", "long-line",
@@ -113,26 +138,25 @@ void check_long_lines(const std::vector<Line>& lines, Problems& out) {
 }
 
 void check_names(const std::vector<Section>& sections, Problems& out) {
-    std::vector<const Section*> seen;
+    std::unordered_map<std::string, const Section*> seen;
     for (const Section& s : sections) {
         const auto first = s.name.empty() ? 0 : static_cast<unsigned char>(s.name.front());
         if (!((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'))) {
             out.push_back({s.line, s.name, "", "bad-name",
                            "section name does not begin with a letter: no record can have it"});
         }
-        if (s.name.find_first_of(" ;") != std::string::npos) {
+        if (s.name.find_first_of(" ;=[]") != std::string::npos) {
             out.push_back({s.line, s.name, "", "name-listing",
-                           "the listing drops blanks and cuts at ';': it names this section "
-                           "differently"});
+                           "the listing drops blanks, cuts at ';' and reads '=', '[' and ']' "
+                           "its own way: it names this section differently or not at all"});
         }
-        for (const Section* other : seen) {
-            if (!same_section(other->name, s.name)) continue;
+        const auto [earlier, added] = seen.try_emplace(fold(s.name), &s);
+        if (!added) {
             out.push_back({s.line, s.name, "", "duplicate-section",
-                           "section repeated (first at line " + std::to_string(other->line) +
+                           "section repeated (first at line " +
+                               std::to_string(earlier->second->line) +
                                "): record reads see only the first"});
-            break;
         }
-        seen.push_back(&s);
     }
 }
 
@@ -156,6 +180,10 @@ void check_value(const Section& s, const Entry& e, Problems& out) {
     if (e.value.size() > kValueBytes) {
         report("long-value", std::to_string(e.value.size()) +
                                  " bytes: record reads cut it to its first 65 bytes");
+    }
+    if (e.value.find_first_of("[]") != std::string::npos) {
+        report("bracket-value", "the listing takes a line holding '[' or ']' for a section "
+                                "header: the record can go unlisted");
     }
     if (!e.value.empty() && e.value.front() == '?') {
         report("absent-marker", "a value beginning with '?' reads as absent");
@@ -197,25 +225,18 @@ void check_value(const Section& s, const Entry& e, Problems& out) {
 // Only what a record read sees is checked: the first of a repeated key, and nothing in a
 // repeated section (check_names reports the repetition itself).
 void check_entries(const std::vector<Section>& sections, Problems& out) {
-    std::vector<const Section*> seen_sections;
+    std::unordered_set<std::string> seen_sections;
     for (const Section& s : sections) {
-        const bool repeated =
-            std::any_of(seen_sections.begin(), seen_sections.end(),
-                        [&](const Section* other) { return same_section(other->name, s.name); });
-        seen_sections.push_back(&s);
-        if (repeated) continue;
-        std::vector<const Entry*> seen;
+        if (!seen_sections.insert(fold(s.name)).second) continue;
+        std::unordered_map<std::string, const Entry*> seen;
         for (const Entry& e : s.entries) {
-            const auto first = std::find_if(seen.begin(), seen.end(), [&](const Entry* other) {
-                return same_section(other->key, e.key);
-            });
-            if (first == seen.end()) {
+            const auto [earlier, added] = seen.try_emplace(fold(e.key), &e);
+            if (added) {
                 check_value(s, e, out);
-                seen.push_back(&e);
                 continue;
             }
             out.push_back({e.line, s.name, e.key, "duplicate-key",
-                           "key repeated (first at line " + std::to_string((*first)->line) +
+                           "key repeated (first at line " + std::to_string(earlier->second->line) +
                                "): record reads see only the first"});
         }
     }
@@ -282,7 +303,7 @@ int run_check(const Context& ctx) {
     const std::vector<Line> lines = split_lines(text);
     const std::vector<Section> sections = parse_profile(lines);
     Problems problems;
-    check_long_lines(lines, problems);
+    check_lines(lines, problems);
     check_names(sections, problems);
     check_entries(sections, problems);
     check_claims(sections, problems);

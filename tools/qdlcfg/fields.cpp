@@ -342,6 +342,20 @@ std::string check_reads_back(std::string_view text) {
     return "";
 }
 
+// What the listing would read otherwise than record reads do: a bracket makes it take a line
+// for a section header, and a double-byte character cut at its end swallows the line's end.
+std::string check_listing(std::string_view text) {
+    if (text.find_first_of("[]") != std::string_view::npos) {
+        return "[ and ] are not allowed (the listing would take the line for a section header)";
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!qdl::platform::is_lead_byte(static_cast<unsigned char>(text[i]))) continue;
+        if (i + 1 == text.size()) return "ends inside a double-byte character";
+        ++i;
+    }
+    return "";
+}
+
 std::string check_name(std::string_view text) {
     if (text.find_first_of(" ;[]=") != std::string_view::npos) {
         return "a name holds no blanks and none of ; [ ] = (the listing reads them apart)";
@@ -378,6 +392,7 @@ std::string check_text(const Field& field, std::string_view text) {
     }
     if (field.rule == Rule::Password) return check_password(text);
     if (std::string e = check_reads_back(text); !e.empty()) return e;
+    if (std::string e = check_listing(text); !e.empty()) return e;
     if (field.role == Role::Name) {
         if (std::string e = check_name(text); !e.empty()) return e;
     }
