@@ -938,7 +938,13 @@ TEST_F(Qdlcfg, CheckFindsEachProblemOnItsLine) {
         "TYPE=VME_PORT\n"                   // 21
         "type=VME\n"                        // 22 duplicate-key (its value is never read)
         "[twice]\n"                         // 23 duplicate-section
-        "TYPE=VME\n";                       // 24 never read
+        "TYPE=VME\n"                        // 24 never read
+        // Lines the listing reads otherwise than record reads do; the tool lists them all.
+        "[M0]\n"                            // 25
+        "MODEM_DIAL=ATDT]9\n"               // 26 bracket-value
+        "[P2]\rTYPE=VME_PORT\n"             // 27 lone-cr, 28
+        "[a=b]\n"                           // 29 name-listing
+        "TYPE=VME_PORT\n";                  // 30
     qdltest::write_file(machine.default_file(), text);
     const Result r = run({"check", "--json"});
     EXPECT_EQ(r.code, 1);
@@ -950,13 +956,26 @@ TEST_F(Qdlcfg, CheckFindsEachProblemOnItsLine) {
         {4, "unknown-type"},  {7, "bad-hex"},         {8, "bad-hex"},
         {10, "long-value"},   {11, "duplicate-section"}, {13, "bad-name"},
         {16, "long-line"},    {16, "long-value"},     {17, "shared-section"},
-        {22, "duplicate-key"}, {23, "duplicate-section"}};
+        {22, "duplicate-key"}, {23, "duplicate-section"}, {26, "bracket-value"},
+        {27, "lone-cr"},      {29, "name-listing"}};
     EXPECT_EQ(found, expected) << r.out;
 
     // The human form lists the same problems and counts them.
     const Result table = run({"check"});
     EXPECT_EQ(table.code, 1);
-    EXPECT_NE(table.out.find("11 problem(s)"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("14 problem(s)"), std::string::npos) << table.out;
+
+    // Every record that show reads is listed and exported, however the listing reads it.
+    const Json listed = ok_json({"list"});
+    EXPECT_EQ(listed["modems"], Json::parse(R"(["Long", "M0"])"));
+    EXPECT_EQ(listed["ports"], Json::parse(R"(["BadType", "Bus", "Good", "P2", "Shared",
+                                                "Twice", "a=b"])"));
+    EXPECT_EQ(ok_json({"show", "modem", "M0"})["modem_dial"], "ATDT]9");
+    // export holds each of them; the one port that no read can take fails it, by name.
+    const Result exported = run({"export"});
+    EXPECT_EQ(exported.code, 1);
+    EXPECT_EQ(Json::parse(exported.out)["modems"][1]["modem_dial"], "ATDT]9");
+    EXPECT_NE(exported.err.find("port BadType left out"), std::string::npos) << exported.err;
 }
 
 TEST_F(Qdlcfg, CheckPassesWhatTheToolWrites) {
