@@ -481,6 +481,10 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     fails(2, {"add", "port", "My Port", "--type", "vme"});
     fails(2, {"add", "device", "D", "--model", std::string(17, 'm'), "--kwt-id", "D"});
     fails(2, {"add", "modem", "M", "--dial", "?ATDT"});
+    // What the listing would misread: a bracket in a value, '=' or a bracket in a name.
+    fails(2, {"add", "modem", "M0", "--dial", "ATDT]9"});
+    fails(2, {"add", "device", "D", "--model", "X]Y", "--kwt-id", "D"});
+    fails(2, {"add", "port", "a=b", "--type", "vme"});
     fails(2, {"delete", "device", "D", "--address", "phone"});
 
     // 3: the configuration file cannot be written
@@ -509,6 +513,12 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     fails(4, {"import", "-"}, R"({"format": "tskqdl32-configuration"})");
     fails(4, {"import", "-"}, R"({"format": "tskqdl32-configuration", "version": 1, "ports":
                                  [{"name": "A", "type": "vme", "connect_timeout": 1e400}]})");
+    // A member given twice would lose the first one (and a prune would delete its records).
+    err = fails(4, {"apply", "--prune", "-"}, R"({"format": "tskqdl32-configuration", "version": 1,
+        "ports": [{"name": "A", "type": "vme"}], "ports": []})");
+    EXPECT_NE(err.find("\"ports\" is given twice"), std::string::npos) << err;
+    fails(4, {"import", "-"}, R"({"format": "tskqdl32-configuration", "version": 1,
+                                  "ports": [{"name": "A", "type": "vme", "type": "vme"}]})");
     // "absent" is for apply only, and never beside the same record in its list
     fails(4, {"import", "-"}, headed(R"({"absent": {"ports": ["X"]}})"));
     err = fails(4, {"apply", "-"}, headed(R"({"ports": [{"name": "X", "type": "vme"}],

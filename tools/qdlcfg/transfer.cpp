@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <iostream>
 #include <set>
+#include <unordered_set>
 
 #include "commands.hpp"
 #include "document.hpp"
@@ -192,8 +193,26 @@ void validate_absent(const Json& doc, DocumentContent& content, const Names& nam
 DocumentContent read_document(const std::string& text, bool allow_absent) {
     DocumentContent content;
     Json doc;
+    // A member named twice would be taken once, the last one winning, and what the first held
+    // would be lost without a word (an apply --prune would even delete it): refused.
+    std::vector<std::unordered_set<std::string>> members;
+    std::string repeated;
+    const Json::parser_callback_t note = [&](int, Json::parse_event_t event, Json& parsed) {
+        if (event == Json::parse_event_t::object_start) members.emplace_back();
+        if (event == Json::parse_event_t::object_end && !members.empty()) members.pop_back();
+        if (event == Json::parse_event_t::key && !members.empty() &&
+            !members.back().insert(parsed.get<std::string>()).second && repeated.empty()) {
+            repeated = parsed.get<std::string>();
+        }
+        return true;
+    };
     try {
-        doc = Json::parse(text);
+        doc = Json::parse(text, note);
+        if (!repeated.empty()) {
+            content.problems.push_back("the member \"" + repeated +
+                                       "\" is given twice in one object");
+            return content;
+        }
     } catch (const Json::exception& e) {  // a syntax error, or a number beyond a double
         const std::string what = e.what();
         content.problems.push_back((e.id < 400 ? "not a JSON document: " : "unreadable JSON: ") +
