@@ -190,6 +190,23 @@ TEST_F(Qdlcfg, WhereFollowsTheRegistryValue) {
     j = ok_json({"where"});
     EXPECT_EQ(j["source"], "default");
     EXPECT_EQ(j["file"], machine.windows_dir() + "/tsk_cfg.ini");
+    EXPECT_EQ(j["legacy_file"], j["file"]);
+    EXPECT_TRUE(j["legacy_same"].get<bool>());
+
+    // An explicit target: another machine's prefix, or one file with no registry lookup. The
+    // legacy library's file stays in the Windows directory, and where says they differ.
+    const std::string other = machine.scratch_dir() + "/other";
+    ok({"add", "port", "Far", "--type", "vme", "--prefix", other});
+    EXPECT_NE(qdltest::read_file(other + "/windows/tsk_cfg.ini").find("[Far]"), std::string::npos);
+    const std::string staged = machine.scratch_dir() + "/staged.ini";
+    ok({"--file", staged, "add", "port", "Staged", "--type", "vme"});
+    EXPECT_EQ(ok({"list", "ports", "--file", staged}), "KIND  NAME\nport  Staged\n");
+    j = ok_json({"where", "--file", staged});
+    EXPECT_EQ(j["file"], staged);
+    EXPECT_EQ(j["source"], "file option");
+    EXPECT_FALSE(j["legacy_same"].get<bool>());
+    EXPECT_EQ(ok_json({"list", "ports"})["ports"], Json::array());  // the registered file
+    fails(2, {"where", "--file", std::string(300, 'f')});
 }
 
 // Each spelling of registry.ini that the library reads: `where` names the file (and the code

@@ -3,11 +3,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "frame/frame.h"
 #include "platform/platform.h"
 #include "platform/posix/posix.h"
+#include "status.hpp"
 
 namespace qdlcfg {
 
@@ -34,7 +36,23 @@ const char* note(qdl::PathOrigin origin) {
     return "";
 }
 
+bool g_given = false;
+
 }  // namespace
+
+void use_config_file(const std::string& path) {
+    std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    if (path.empty() || file.size() >= qdl::kPathSize || file.find('\0') != std::string::npos) {
+        fail_usage("--file: a path of 1 to " + std::to_string(qdl::kPathSize - 3) + " bytes");
+    }
+    for (auto& copy : qdl::path_copies()) {
+        std::copy(file.begin(), file.end(), copy.begin());
+        copy[file.size()] = '\0';
+    }
+    g_given = true;
+}
+
+std::string legacy_file() { return platform::locate_file(qdl::kDefaultConfigName); }
 
 Location locate() {
     Location loc;
@@ -44,11 +62,17 @@ Location locate() {
     loc.registry_file = platform::registry_file();
     loc.windows_dir = platform::windows_directory();
     char path[qdl::kPathSize];
-    const qdl::PathOrigin origin = qdl::resolve_config_path(path, sizeof path);
-    loc.registered = origin == qdl::PathOrigin::Registry;
-    loc.registry_note = note(origin);
-    loc.configured = path;
-    loc.file = platform::locate_file(path);
+    if (g_given) {
+        loc.given = true;
+        loc.registry_note = "--file";
+        loc.configured = qdl::path_copies()[0].data();
+    } else {
+        const qdl::PathOrigin origin = qdl::resolve_config_path(path, sizeof path);
+        loc.registered = origin == qdl::PathOrigin::Registry;
+        loc.registry_note = note(origin);
+        loc.configured = path;
+    }
+    loc.file = platform::locate_file(loc.configured.c_str());
     loc.code_page = platform::active_code_page();
     return loc;
 }

@@ -15,6 +15,7 @@ struct Location {
     std::string registry_file;
     std::string windows_dir;
     bool registered = false;    // the registry value names the file
+    bool given = false;         // --file names it (no registry value is looked up)
     std::string registry_note;  // why the default name is used, when it is
     std::string configured;     // the path as the library holds it
     std::string file;           // the file it opens (bare names in the Windows directory)
@@ -22,6 +23,15 @@ struct Location {
 };
 
 Location locate();
+
+// Points every call of this process at one configuration file, as --file does: no registry
+// value is looked up. A name without a directory is taken in the current directory (the
+// library would look for it in the Windows directory). Failure (usage) when the path does not
+// fit the library's 260-byte path. Call before anything reads the file.
+void use_config_file(const std::string& path);
+
+// The file the legacy library uses: tsk_cfg.ini in the Windows directory, whatever the registry.
+std::string legacy_file();
 
 // Reads the whole configuration file into text. False when it cannot be opened (missing,
 // unreadable, or not a regular file: a FIFO is never waited on).

@@ -18,6 +18,7 @@
 //   output.cpp        tables; stdout that a closed pipe ends quietly
 //   status.cpp        status codes in words; exit codes
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <iostream>
@@ -97,6 +98,13 @@ public:
         app_.require_subcommand(1);
         app_.footer(kFooter);
         app_.add_flag("--json", ctx_.json, "machine output (JSON) on stdout");
+        app_.add_option("--prefix", prefix_,
+                        "the machine prefix (as TSKQDL32_PREFIX): registry.ini and the Windows "
+                        "directory")
+            ->type_name("DIR");
+        app_.add_option("--file", file_,
+                        "this configuration file, not the registered one (no registry lookup)")
+            ->type_name("PATH");
         app_.add_flag_callback("-V,--version", [] { throw CLI::CallForVersion(); },
                                "the versions, as the version verb shows them");
         add_help();
@@ -139,6 +147,8 @@ private:
 
     CLI::App app_;
     Context ctx_;
+    std::optional<std::string> prefix_;
+    std::optional<std::string> file_;
     Action action_;
     const CLI::App* verb_ = nullptr;
     const CLI::App* version_ = nullptr;
@@ -385,6 +395,11 @@ int Cli::run(int argc, char** argv) {
 
 int Cli::execute(bool json) {
     try {
+        if (prefix_) {
+            if (prefix_->empty()) fail_usage("--prefix: an empty directory name");
+            setenv("TSKQDL32_PREFIX", prefix_->c_str(), 1);
+        }
+        if (file_) use_config_file(*file_);
         return action_();
     } catch (const Failure& f) {
         std::vector<std::string> details = f.details();

@@ -61,19 +61,22 @@ int run_version(const Context& ctx) {
 int run_where(const Context& ctx) {
     const Location loc = locate();
     const FileKind kind = file_kind(loc.file);
+    const std::string legacy = legacy_file();
     if (ctx.json) {
         // Paths and the registry's value are bytes: {"hex": ...} when they are not UTF-8.
         emit_json({{"file", text_to_json(loc.file)},
                    {"exists", kind.exists},
                    {"regular", kind.regular},
-                   {"source", loc.registered ? "registry" : "default"},
+                   {"source", loc.given ? "file option" : loc.registered ? "registry" : "default"},
                    {"configured", text_to_json(loc.configured)},
                    {"registry_note", text_to_json(loc.registry_note)},
                    {"prefix", text_to_json(loc.prefix)},
                    {"prefix_source", loc.prefix_source},
                    {"registry_file", text_to_json(loc.registry_file)},
                    {"windows_directory", text_to_json(loc.windows_dir)},
-                   {"code_page", loc.code_page}});
+                   {"code_page", loc.code_page},
+                   {"legacy_file", text_to_json(legacy)},
+                   {"legacy_same", legacy == loc.file}});
         return kExitOk;
     }
     Table t({"WHAT", "VALUE"});
@@ -81,14 +84,17 @@ int run_where(const Context& ctx) {
            loc.file + (!kind.exists   ? " (does not exist yet)"
                        : !kind.regular ? " (not a regular file: read as missing, cannot be written)"
                                        : "")});
-    t.add({"found by", loc.registered
-                           ? "registry value kbRTTskCfgIni"
-                           : "default name tsk_cfg.ini (" + loc.registry_note + ")"});
+    t.add({"found by", loc.given        ? std::string("--file")
+                       : loc.registered ? std::string("registry value kbRTTskCfgIni")
+                                        : "default name tsk_cfg.ini (" + loc.registry_note + ")"});
     t.add({"configured path", loc.configured});
     t.add({"prefix", loc.prefix + " (from " + loc.prefix_source + ")"});
     t.add({"registry file", loc.registry_file});
     t.add({"windows directory", loc.windows_dir});
     t.add({"code page", std::to_string(loc.code_page)});
+    t.add({"legacy library's file",
+           legacy == loc.file ? legacy + " (the same)"
+                              : legacy + " (a different file: legacy hosts do not see this one)"});
     write_stdout(t.render());
     return kExitOk;
 }
