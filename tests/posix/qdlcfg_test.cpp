@@ -867,6 +867,21 @@ TEST_F(Qdlcfg, SetChangesGivenFieldsAndGetPrintsOneValue) {
     EXPECT_NE(fails(2, {"set", "device", "D", "--kwt-id", "unset"}).find("address"),
               std::string::npos);
     EXPECT_EQ(ok({"get", "device", "D", "kwt_id"}), "K\n");
+    // One field, three names (option, JSON key, INI key), in any letter case, everywhere.
+    ok({"set", "device", "D", "--DEVICE_MODEL", "M1"});
+    EXPECT_EQ(ok({"get", "device", "D", "model"}), "M1\n");
+    ok({"set", "device", "D", "--device-model", "M2"});
+    EXPECT_EQ(ok({"get", "device", "D", "Device_Model"}), "M2\n");
+    EXPECT_EQ(ok_json({"list", "devices", "--key", "model=M2"})["devices"], Json::parse(R"(["D"])"));
+    ok({"apply", "-"}, R"({"format": "tskqdl32-configuration", "version": 1,
+                          "devices": [{"name": "D", "KWT_ID": "K", "model": "M3"}]})");
+    EXPECT_EQ(ok({"get", "device", "D", "DEVICE_MODEL"}), "M3\n");
+    EXPECT_NE(fails(2, {"get", "device", "D", "modle"}).find("did you mean device_model?"),
+              std::string::npos);
+    EXPECT_NE(fails(4, {"apply", "-"}, R"({"format": "tskqdl32-configuration", "version": 1,
+                          "devices": [{"name": "D", "kwt_id": "K", "model": "A",
+                                       "device_model": "B"}]})").find("given twice"),
+              std::string::npos);
 
     ok({"set", "global", "--request-timeout", "700"});
     EXPECT_EQ(ok({"get", "global", "request_timeout"}), "700\n");

@@ -6,6 +6,8 @@
 //   record_problems   checks across fields (port type, device addresses)
 #include "document.hpp"
 
+#include <algorithm>
+
 #include "library.hpp"
 
 namespace qdlcfg {
@@ -57,13 +59,22 @@ std::vector<std::string> record_from_json(const Json& object, const std::string&
     std::vector<std::string> problems;
     if (!object.is_object()) return {where + ": must be an object"};
     std::vector<const Field*> given;
+    std::vector<const Field*> named;  // every field named so far, under whichever name
     for (const auto& [key, value] : object.items()) {
         if (informational_key(record.kind(), key)) continue;
-        const Field* f = find_field(record.kind(), key);
+        const Field* f = field_by_any_name(record.kind(), key);
         if (f == nullptr) {
-            problems.push_back(where + ": unknown field \"" + key + "\"");
+            const std::string near = closest_field_name(record.kind(), key);
+            problems.push_back(where + ": unknown field \"" + key + "\"" +
+                               (near.empty() ? "" : " (did you mean " + near + "?)"));
             continue;
         }
+        if (std::find(named.begin(), named.end(), f) != named.end()) {
+            problems.push_back(where + ": " + key + ": the field " + std::string(f->key) +
+                               " is given twice");
+            continue;
+        }
+        named.push_back(f);
         Value v;
         if (const std::string e = value_from_json(*f, value, v); !e.empty()) {
             problems.push_back(where + ": " + key + ": " + e);

@@ -225,6 +225,79 @@ const Field* find_field(Kind kind, std::string_view key) {
     return nullptr;
 }
 
+namespace {
+
+std::string name_form(std::string_view name) {
+    while (!name.empty() && name.front() == '-') name.remove_prefix(1);
+    std::string out(name);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c == '-') c = '_';
+    }
+    return out;
+}
+
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+std::vector<std::string> field_names(const Field& field) {
+    std::vector<std::string> names{name_form(field.key)};
+    auto add = [&](std::string_view n) {
+        std::string form = name_form(n);
+        if (!form.empty() && std::find(names.begin(), names.end(), form) == names.end()) {
+            names.push_back(std::move(form));
+        }
+    };
+    if (field.role != Role::Name) add(field.ini);
+    for (std::string_view rest = field.options; !rest.empty();) {
+        const auto comma = rest.find(',');
+        add(rest.substr(0, comma));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return names;
+}
+
+const Field* field_by_any_name(Kind kind, std::string_view name) {
+    if (const Field* f = find_field(kind, name)) return f;
+    const std::string form = name_form(name);
+    for (const Field& f : fields_of(kind)) {
+        const std::vector<std::string> names = field_names(f);
+        if (std::find(names.begin(), names.end(), form) != names.end()) return &f;
+    }
+    return nullptr;
+}
+
+std::string closest_field_name(Kind kind, std::string_view name) {
+    const std::string form = name_form(name);
+    std::string best;
+    std::size_t best_distance = std::max<std::size_t>(2, form.size() / 3) + 1;
+    for (const Field& f : fields_of(kind)) {
+        if (f.role == Role::Name) continue;
+        for (const std::string& n : field_names(f)) {
+            const std::size_t d = edit_distance(form, n);
+            if (d < best_distance) {
+                best_distance = d;
+                best = std::string(f.key);
+            }
+        }
+    }
+    return best;
+}
+
 const Field& name_field(Kind kind) { return fields_of(kind).front(); }
 
 bool applies_to(const Field& field, std::uint16_t port_type) {

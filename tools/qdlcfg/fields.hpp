@@ -69,6 +69,14 @@ struct Field {
 
 std::span<const Field> fields_of(Kind kind);
 const Field* find_field(Kind kind, std::string_view key);
+// Every name of a field is one of its names everywhere (options, get, set, list --key, JSON):
+// its JSON key, its INI key and its option names, in any letter case, '-' and '_' alike, with
+// or without the leading dashes. Null when no field of the kind has that name.
+const Field* field_by_any_name(Kind kind, std::string_view name);
+// The names of a field in that form (lower case, '_', no dashes), each once: the JSON key first.
+std::vector<std::string> field_names(const Field& field);
+// "did you mean ...": the kind's field name closest to `name`, or "" when none is near.
+std::string closest_field_name(Kind kind, std::string_view name);
 const Field& name_field(Kind kind);  // ports, devices, modems
 bool applies_to(const Field& field, std::uint16_t port_type);
 std::string port_types_text(unsigned mask);  // "kwt-serial, vme"

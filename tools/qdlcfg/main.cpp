@@ -17,6 +17,7 @@
 //   location.cpp      where the configuration file is (prefix, registry.ini, Windows directory)
 //   output.cpp        tables; stdout that a closed pipe ends quietly
 //   status.cpp        status codes in words; exit codes
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
@@ -74,6 +75,31 @@ std::string value_form(const Field& f) {
     return "VALUE";
 }
 
+// The field's options, then its other names as options: "--device-model", "--DEVICE_MODEL"
+// (any letter case) and "--model" name one field.
+std::string option_names(const Field& f) {
+    std::string names(f.options);
+    auto add = [&](const std::string& name) {
+        if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_") != std::string::npos) {
+            return;  // BXLN_P/N: no option can be spelled so
+        }
+        const std::string option = "--" + name;
+        for (std::string_view rest = names; !rest.empty();) {
+            const auto comma = rest.find(',');
+            if (rest.substr(0, comma) == option) return;
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        }
+        names += "," + option;
+    };
+    for (const std::string& n : field_names(f)) {
+        add(n);
+        std::string dashed = n;
+        std::replace(dashed.begin(), dashed.end(), '_', '-');
+        add(dashed);
+    }
+    return names;
+}
+
 void add_field_options(CLI::App* app, Kind kind, FieldOptions& out, bool type_required = true) {
     for (const Field& f : fields_of(kind)) {
         if (f.options.empty()) continue;
@@ -83,8 +109,9 @@ void add_field_options(CLI::App* app, Kind kind, FieldOptions& out, bool type_re
             help += "; " + port_types_text(f.port_types) + " only";
         }
         out.storage.push_back(std::make_unique<std::string>());
-        CLI::Option* opt = app->add_option(std::string(f.options), *out.storage.back(), help)
-                               ->type_name(value_form(f));
+        CLI::Option* opt = app->add_option(option_names(f), *out.storage.back(), help)
+                               ->type_name(value_form(f))
+                               ->ignore_case();
         if (f.role == Role::PortType && type_required) opt->required();
         out.options.emplace_back(&f, opt);
     }

@@ -109,6 +109,12 @@ std::vector<Filter> parse_keys(const std::vector<std::string>& keys) {
     for (const std::string& k : keys) {
         const auto eq = k.find('=');
         Filter f{k.substr(0, eq), eq == std::string::npos ? "" : k.substr(eq + 1)};
+        for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+            if (const Field* field = field_by_any_name(kind, f.key); field && !f.key.empty()) {
+                f.key = std::string(field->ini);  // --key model=X: the key DEVICE_MODEL
+                break;
+            }
+        }
         if (f.key.empty()) {
             fail_usage("--key: the key is empty: " + describe_status(QDL_ERR_EMPTY_FILTER),
                        QDL_ERR_EMPTY_FILTER);
@@ -175,13 +181,9 @@ int run_show(const Context& ctx, Kind kind, const std::string& name) {
 
 namespace {
 
-// A field by its JSON key or its INI key (any letter case).
+// A field by any of its names (see field_by_any_name).
 const Field* field_named(Kind kind, const std::string& word) {
-    if (const Field* f = find_field(kind, word)) return f;
-    for (const Field& f : fields_of(kind)) {
-        if (f.role != Role::Name && same_section(std::string(f.ini), word)) return &f;
-    }
-    return nullptr;
+    return field_by_any_name(kind, word);
 }
 
 }  // namespace
@@ -192,8 +194,9 @@ int run_get(const Context& ctx, const GetOptions& opts) {
     const bool password_set = opts.kind == Kind::Global && opts.field == "password_set";
     const Field* field = password_set ? nullptr : field_named(opts.kind, opts.field);
     if (field == nullptr && !password_set) {
+        const std::string near = closest_field_name(opts.kind, opts.field);
         fail_usage("FIELD: " + std::string(kind_word(opts.kind)) + " records have no field \"" +
-                   opts.field + "\"");
+                   opts.field + "\"" + (near.empty() ? "" : " (did you mean " + near + "?)"));
     }
     if (field != nullptr && field->role == Role::Secret) {
         fail_usage("FIELD: the password is never printed (password_set says whether there is one)");
