@@ -852,6 +852,9 @@ TEST_F(Qdlcfg, SetChangesGivenFieldsAndGetPrintsOneValue) {
     const Result unset = run({"get", "port", "LineA", "stopbits"});
     EXPECT_EQ(unset.code, 1);
     EXPECT_EQ(unset.out + unset.err, "");
+    const Result unset_json = run({"get", "port", "LineA", "stopbits", "--json"});
+    EXPECT_EQ(unset_json.code, 1);
+    EXPECT_EQ(unset_json.out, "null\n");
     EXPECT_EQ(ok_json({"get", "port", "LineA", "parity"}), "even");
 
     ok({"set", "port", "LineA", "--type", "vme", "--connect-timeout", "500"});

@@ -128,6 +128,7 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
             for (const std::string& l : lines) file_lines.push_back(text_to_json(l));
             j["lines"] = std::move(file_lines);
         }
+        note_backup(j);
         write_stdout(j.dump(2) + "\n");
         return kExitOk;
     }
@@ -142,7 +143,7 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
     if (opts.check) summary += changed == 0 ? " (check)" : " (check: nothing was written)";
     std::string file_part;
     for (const std::string& l : lines) file_part += l + "\n";
-    write_stdout(changes_text(outcome, opts.diff) + file_part + summary + "\n");
+    write_stdout(changes_text(outcome, opts.diff) + file_part + summary + "\n" + backup_line());
     return kExitOk;
 }
 
@@ -211,6 +212,7 @@ int run_set(const Context& ctx, const SetOptions& opts) {
     if (ctx.json) {
         Json j = change_json(c, true);
         j["result"] = changed ? "set" : "unchanged";
+        note_backup(j);
         write_stdout(j.dump(2) + "\n");
         return kExitOk;
     }
@@ -223,7 +225,7 @@ int run_set(const Context& ctx, const SetOptions& opts) {
         fields += (fields.empty() ? " " : ", ") + std::string(f.field->key) + " " +
                   shown(f, f.before) + " -> " + shown(f, f.after);
     }
-    write_stdout("set " + label + ":" + fields + "\n");
+    write_stdout("set " + label + ":" + fields + "\n" + backup_line());
     return kExitOk;
 }
 

@@ -8,10 +8,11 @@
 #include "library.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
-#include <memory>
 
 #include "exports/batch.h"
 #include "platform/platform.h"
@@ -26,6 +27,8 @@ namespace qdlcfg {
 namespace {
 
 qdl::Batch* g_batch = nullptr;
+bool g_backup_requested = false;
+std::string g_backup;
 
 int get_record(int kind, const char* name, void* record) {
     return g_batch ? g_batch->get_record(kind, name, record)
@@ -51,7 +54,7 @@ int add(int kind, void* record, bool extended) {
 
 }  // namespace
 
-Session::Session(bool dry_run) {
+Session::Session(bool dry_run) : dry_run_(dry_run) {
     if (g_batch != nullptr) throw Failure(kExitFailure, "a session is open already");
     batch_ = std::make_unique<qdl::Batch>(dry_run ? qdl::Batch::Mode::DryRun
                                                   : qdl::Batch::Mode::Write);
@@ -62,6 +65,22 @@ Session::~Session() { abandon(); }
 
 int Session::commit() {
     if (!batch_) return QDL_ERR_FILE;
+    g_backup.clear();
+    if (g_backup_requested && batch_->status() == QDL_OK && !dry_run_) {
+        const Location loc = locate();
+        std::string before;
+        const bool exists = read_config_file(loc.file, before);
+        if (exists && file_text() != before) {
+            if (qdl::platform::backup_file(loc.file, g_backup) ==
+                qdl::platform::BackupResult::Failed) {
+                const std::string reason = std::strerror(errno);
+                abandon();
+                throw Failure(kExitFile, "--backup: cannot keep a copy of " + loc.file + ": " +
+                                             reason + " (nothing was written)",
+                              QDL_ERR_FILE);
+            }
+        }
+    }
     const int status = batch_->commit();
     abandon();
     return status;
@@ -86,6 +105,16 @@ std::string file_text() {
     if (!qdl::platform::profile_text(locate().configured.c_str(), text)) text.clear();
     return text;
 }
+
+void request_backup() { g_backup_requested = true; }
+
+const std::string& last_backup() { return g_backup; }
+
+void note_backup(Json& answer) {
+    if (g_backup_requested) answer["backup_file"] = g_backup.empty() ? Json() : text_to_json(g_backup);
+}
+
+std::string backup_line() { return g_backup.empty() ? "" : "backup: " + g_backup + "\n"; }
 
 // ---- records -------------------------------------------------------------------------------
 

@@ -36,9 +36,21 @@ public:
 
 private:
     std::unique_ptr<qdl::Batch> batch_;
+    bool dry_run_ = false;
 };
 
 std::string library_version();
+
+// --backup: every commit that changes the file first keeps it as it was, as
+// "<file>.<UTC time>.bak" beside it (platform::backup_file); a failure to keep it stops the
+// commit before anything is written.
+void request_backup();
+// The path of the backup the last commit made; empty when it made none.
+const std::string& last_backup();
+// The backup in a verb's answer: "backup_file" in its JSON (null when none was made), a line
+// of its own in its text (nothing when none was made).
+void note_backup(Json& answer);
+std::string backup_line();
 
 // The configuration file's bytes as the open session would write them (its changes included),
 // or as they are when no session is open. Empty when there is no file.

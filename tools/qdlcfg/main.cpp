@@ -30,6 +30,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.hpp"
+#include "library.hpp"
 #include "location.hpp"
 #include "output.hpp"
 #include "status.hpp"
@@ -129,6 +130,8 @@ public:
                         "the machine prefix (as TSKQDL32_PREFIX): registry.ini and the Windows "
                         "directory")
             ->type_name("DIR");
+        app_.add_flag("--backup", backup_,
+                      "keep the file as it was before a change, as FILE.<UTC time>.bak");
         app_.add_option("--file", file_,
                         "this configuration file, not the registered one (no registry lookup)")
             ->type_name("PATH");
@@ -176,6 +179,7 @@ private:
     Context ctx_;
     std::optional<std::string> prefix_;
     std::optional<std::string> file_;
+    bool backup_ = false;
     Action action_;
     const CLI::App* verb_ = nullptr;
     const CLI::App* version_ = nullptr;
@@ -427,6 +431,7 @@ int Cli::execute(bool json) {
             setenv("TSKQDL32_PREFIX", prefix_->c_str(), 1);
         }
         if (file_) use_config_file(*file_);
+        if (backup_) request_backup();
         return action_();
     } catch (const Failure& f) {
         std::vector<std::string> details = f.details();

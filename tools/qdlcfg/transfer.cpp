@@ -327,6 +327,7 @@ void report(const Context& ctx, const Outcome& outcome, bool written) {
             j[key] = counts[i];
         }
         j["records"] = std::move(records);
+        note_backup(j);
         write_stdout(j.dump(2) + "\n");
         return;
     }
@@ -336,7 +337,7 @@ void report(const Context& ctx, const Outcome& outcome, bool written) {
         summary += (summary.empty() ? "" : ", ") + std::to_string(counts[i]) + " " +
                    std::string(kResults[i]);
     }
-    write_stdout(t.render() + summary + "\n");
+    write_stdout(t.render() + summary + "\n" + backup_line());
 }
 
 }  // namespace

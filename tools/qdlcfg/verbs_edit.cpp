@@ -34,9 +34,10 @@ void emit_result(const Context& ctx, Kind kind, const std::string& name,
         j["kind"] = kind_word(kind);
         if (kind != Kind::Global) j["name"] = text_to_json(name);
         j["result"] = result;
+        note_backup(j);
         write_stdout(j.dump(2) + "\n");
     } else {
-        write_stdout(human + "\n");
+        write_stdout(human + "\n" + backup_line());
     }
 }
 
@@ -79,9 +80,11 @@ Record build_record(const AddOptions& opts) {
 int run_add(const Context& ctx, const AddOptions& opts) {
     Record record = build_record(opts);
     const int address_kind = opts.kind == Kind::Device ? choose_address_kind(record) : 0;
+    Session session;
     const int status = add_record(record, address_kind);
     const std::string what = std::string(kind_word(opts.kind)) + " " + opts.name;
     if (status != QDL_OK) fail_status(what, status);
+    if (const int written = session.commit(); written != QDL_OK) fail_status(what, written);
     emit_result(ctx, opts.kind, opts.name, "added", "added " + what);
     return kExitOk;
 }

@@ -214,7 +214,11 @@ int run_get(const Context& ctx, const GetOptions& opts) {
     }
     Value value = record.get(*field);
     if (opts.kind == Kind::Port && !applies_to(*field, record.port_type())) value = Value{};
-    if (!value.set) return kExitRefused;
+    if (!value.set) {
+        // Unset: nothing printed (as git config --get), or null for a program; exit 1 either way.
+        if (ctx.json) write_stdout("null\n");
+        return kExitRefused;
+    }
     write_stdout((ctx.json ? to_json(*field, value).dump() : display(*field, value)) + "\n");
     return kExitOk;
 }
