@@ -332,14 +332,16 @@ QDL_API int QDL_CALL QDL_Add_Record_Ex(int kind, void *record);
 
 /* Deletes a record: a port or modem section, a device address key (the section goes with its
  * last address, or at once with ADDRESS_ALL), or both global sections (QDL_OK also when neither
- * is there). name null -> QDL_ERR_NULL_ARG; kind unknown -> QDL_ERR_BAD_TYPE; QDL_ERR_NOT_FOUND
- * (ports, devices, modems); QDL_ERR_FILE; QDL_ERR_NO_MEMORY. address_kind is used for devices
- * only. Returns QDL_OK on success. */
+ * is there, whatever the configuration path names; QDL_ERR_FILE only when one that is there
+ * could not be removed). name null -> QDL_ERR_NULL_ARG; kind unknown -> QDL_ERR_BAD_TYPE;
+ * QDL_ERR_NOT_FOUND (ports, devices, modems; always for the empty name ""); QDL_ERR_FILE;
+ * QDL_ERR_NO_MEMORY. address_kind is used for devices only. Returns QDL_OK on success. */
 QDL_API int QDL_CALL QDL_Delete_Record(int kind, int address_kind, const char *name);
 
 /* Reads the record `name` of the given kind into `record` (name is not used for kind 3 but
  * must not be null). name null, then record null -> QDL_ERR_NULL_ARG; kind unknown ->
- * QDL_ERR_BAD_TYPE; QDL_ERR_NOT_FOUND (record untouched); QDL_ERR_BAD_PORT_TYPE for an unknown
+ * QDL_ERR_BAD_TYPE; QDL_ERR_NOT_FOUND (record untouched; always for the empty name "", which no
+ * record has, without reading the file); QDL_ERR_BAD_PORT_TYPE for an unknown
  * TYPE word (name already filled); QDL_ERR_FILE; QDL_ERR_NO_MEMORY. Returns QDL_OK. */
 QDL_API int QDL_CALL QDL_Get_Record(int kind, const char *name, void *record);
 

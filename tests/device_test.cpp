@@ -330,16 +330,23 @@ TEST(DeviceAdd, AFailedWriteIsReportedAsAFileError) {
 
 // ---- Reading -------------------------------------------------------------------------------
 
-TEST(DeviceGet, MissingDeviceLeavesTheRecordUntouched) {
+// "" names no device: the keys before the first header are never read or deleted as one.
+TEST(DeviceGet, MissingDeviceLeavesTheRecordAndTheFileUntouched) {
     qdltest::Machine m;
-    write_ini(m, "[Other]\nKWT_ID=K1\n[Empty]\n");
-    for (const char* name : {"Nobody", "Empty"}) {
-        DeviceRecord r;
+    write_ini(m, "; site file, keep\nTYPE=KWT_SERIAL\nPORT=COM1\n[Other]\nKWT_ID=K1\n[Empty]\n");
+    const std::string before = config_text(m);
+    for (const char* name : {"Nobody", "Empty", ""}) {
+        DeviceRecordEx r;
         std::memset(&r, 0xA5, sizeof r);
-        EXPECT_EQ(QDL_Get_Record(RECORD_DEVICE, name, &r), QDL_ERR_NOT_FOUND) << name;
+        EXPECT_EQ(QDL_Get_Record(RECORD_DEVICE, name, &r.base), QDL_ERR_NOT_FOUND) << name;
+        EXPECT_EQ(QDL_Get_Record_Ex(RECORD_DEVICE, name, &r), QDL_ERR_NOT_FOUND) << name;
         for (std::size_t i = 0; i < sizeof r; ++i) {
             ASSERT_EQ(reinterpret_cast<unsigned char*>(&r)[i], 0xA5) << name << " byte " << i;
         }
+        for (const int kind : {ADDRESS_KWT_ID, ADDRESS_BXLN_BUS, ADDRESS_ALL}) {
+            EXPECT_EQ(QDL_Delete_Record(RECORD_DEVICE, kind, name), QDL_ERR_NOT_FOUND) << name;
+        }
+        EXPECT_EQ(config_text(m), before) << name;
     }
 }
 

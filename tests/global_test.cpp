@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "support/config_file.h"
 #include "support/ini_text.h"
+#include "testing/hooks.h"
 #include "tskqdl32.h"
 
 using qdltest::Entries;
@@ -228,15 +230,37 @@ TEST_F(Global, LongStoredPasswordReadsAsItsFirstSixtyFiveBytes) {
 
 // ---- Delete -------------------------------------------------------------------------------
 
-TEST_F(Global, DeleteRemovesBothSectionsAndAlwaysSucceeds) {
-    EXPECT_EQ(QDL_Delete_Record(RECORD_GLOBAL, 0, "any"), QDL_OK);
-    write_config("[VTQ_Timeout]\nCONNECT_TIMEOUT=1\n[Global_Parameters]\nCONNECT_TIMEOUT=2\n"
+TEST_F(Global, DeleteRemovesBothSectionsEvenWithoutKeys) {
+    write_config("[vtq_timeout]\n; no key\n[Global_Parameters]\nCONNECT_TIMEOUT=2\n"
                  "[Keep]\nTYPE=VME_PORT\n");
     EXPECT_EQ(QDL_Delete_Record(RECORD_GLOBAL, 0, ""), QDL_OK);
-    EXPECT_FALSE(qdltest::has_section(file(), "VTQ_Timeout"));
+    EXPECT_FALSE(qdltest::has_section(file(), "vtq_timeout"));
     EXPECT_FALSE(qdltest::has_section(file(), "Global_Parameters"));
     EXPECT_TRUE(qdltest::has_section(file(), "Keep"));
     get(QDL_ERR_NOT_FOUND);
+}
+
+// Neither section there is nothing to remove: QDL_OK and no file made, whatever the path names
+// and whatever ran before (a read, a write that failed).
+TEST_F(Global, DeleteWithNothingStoredSucceedsWhateverThePathNames) {
+    const std::string dir = machine.scratch_dir() + "/dir.ini";
+    std::filesystem::create_directory(dir);
+    qdltest::write_file(machine.scratch_dir() + "/plain", "x");
+    for (const std::string& path :
+         {dir, machine.scratch_dir() + "/plain/cfg.ini", std::string("tsk_cfg.ini")}) {
+        machine.set_registry_path(path);
+        qdl::reset_config_paths_for_tests();
+        EXPECT_EQ(QDL_Delete_Record(RECORD_GLOBAL, 0, "any"), QDL_OK) << path;
+        EXPECT_FALSE(qdltest::file_exists(machine.default_file())) << path;
+        get(QDL_ERR_NOT_FOUND);
+        EXPECT_EQ(QDL_Delete_Record(RECORD_GLOBAL, 0, "any"), QDL_OK) << path << ", after a read";
+        GlobalParameters g = params(100, -1, "");
+        const int added = QDL_Add_Record(RECORD_GLOBAL, &g);
+        EXPECT_EQ(added, path == dir || path.find("/plain/") != std::string::npos
+                             ? QDL_ERR_FILE : QDL_OK) << path;
+        EXPECT_EQ(QDL_Delete_Record(RECORD_GLOBAL, 0, "any"), QDL_OK) << path << ", after an add";
+        EXPECT_TRUE(std::filesystem::is_directory(dir));
+    }
 }
 
 }  // namespace

@@ -350,15 +350,22 @@ TEST(ModemBreak, ThePlainGetLeavesTheBreakFlagAlone) {
 
 TEST(ModemBreak, ExtendedGetChecksInOrder) {
     qdltest::Machine m;
-    write_ini(m, "[Line1]\nTYPE=KWT_SERIAL\nPORT=COM1\n[Mo]\nMODEM_DIAL=x\nMODEM_BREAK=0\n");
+    write_ini(m, "; site file, keep\nTYPE=KWT_SERIAL\nPORT=COM1\nMODEM_DIAL=ATDT\n"
+                 "[Line1]\nTYPE=KWT_SERIAL\nPORT=COM1\n[Mo]\nMODEM_DIAL=x\nMODEM_BREAK=0\n");
+    const std::string before = config_text(m);
     ModemRecordEx got;
     std::memset(&got, 0x5A, sizeof got);
     EXPECT_EQ(QDL_Get_Modem_Record_Ex(RECORD_MODEM, nullptr, nullptr), QDL_ERR_NULL_ARG);
     EXPECT_EQ(QDL_Get_Modem_Record_Ex(RECORD_MODEM, nullptr, &got), QDL_ERR_NULL_ARG);
 
-    // A port of that name is no modem: not found, and the record is untouched.
-    EXPECT_EQ(QDL_Get_Modem_Record_Ex(RECORD_MODEM, "Line1", &got), QDL_ERR_NOT_FOUND);
-    EXPECT_EQ(QDL_Get_Modem_Record_Ex(RECORD_MODEM, "Nobody", &got), QDL_ERR_NOT_FOUND);
+    // A port of that name is no modem, and "" is no record (the lines before the first header
+    // are none): not found, the record untouched, and nothing deleted.
+    for (const char* name : {"Line1", "Nobody", ""}) {
+        EXPECT_EQ(QDL_Get_Modem_Record_Ex(RECORD_MODEM, name, &got), QDL_ERR_NOT_FOUND) << name;
+        EXPECT_EQ(QDL_Get_Record(RECORD_MODEM, name, &got.base), QDL_ERR_NOT_FOUND) << name;
+        EXPECT_EQ(QDL_Delete_Record(RECORD_MODEM, 0, name), QDL_ERR_NOT_FOUND) << name;
+    }
+    EXPECT_EQ(config_text(m), before);
     for (std::size_t i = 0; i < sizeof got; ++i) {
         ASSERT_EQ(reinterpret_cast<unsigned char*>(&got)[i], 0x5A) << "byte " << i;
     }

@@ -385,12 +385,20 @@ TEST_F(PortAdd, BusPartNumberIsCutAtFourteenBytes) {
 
 using PortGet = PortFixture;
 
-TEST_F(PortGet, MissingPortLeavesTheRecordUntouched) {
-    write_config("[Other]\nTYPE=VME_PORT\n[NoType]\nPORT=COM1\n[Marked]\nTYPE=?abc\n");
-    for (const char* name : {"Missing", "NoType", "Marked"}) {
-        PortRecord out = filled();
-        EXPECT_EQ(QDL_Get_Record(RECORD_PORT, name, &out), QDL_ERR_NOT_FOUND) << name;
+// Neither read nor deleted: a missing section, one without TYPE, one whose TYPE reads as
+// absent, and "" (no record has that name: the lines before the first header are no port).
+TEST_F(PortGet, MissingPortLeavesTheRecordAndTheFileUntouched) {
+    write_config("; site file, keep\nTYPE=KWT_SERIAL\nPORT=COM1\n"
+                 "[Other]\nTYPE=VME_PORT\n[NoType]\nPORT=COM1\n[Marked]\nTYPE=?abc\n");
+    const std::string before = file();
+    for (const char* name : {"Missing", "NoType", "Marked", ""}) {
+        PortRecordEx out;
+        std::memset(&out, kFill, sizeof out);
+        EXPECT_EQ(QDL_Get_Record(RECORD_PORT, name, &out.base), QDL_ERR_NOT_FOUND) << name;
+        EXPECT_EQ(QDL_Get_Record_Ex(RECORD_PORT, name, &out), QDL_ERR_NOT_FOUND) << name;
         EXPECT_TRUE(all_fill(&out, 0, sizeof out)) << name;
+        EXPECT_EQ(QDL_Delete_Record(RECORD_PORT, 0, name), QDL_ERR_NOT_FOUND) << name;
+        EXPECT_EQ(file(), before) << name;
     }
 }
 

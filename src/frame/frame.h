@@ -81,6 +81,10 @@ bool write_key(const char* path, const char* section, const char* key, const cha
 // to the file, which no read could give back); QDL_ERR_FILE when the write fails.
 int put_key(const char* path, const char* section, const char* key, const char* value);
 bool delete_key(const char* path, const char* section, const char* key);
+
+// Whether the file holds a section of that name (ASCII letters in either case), with keys or
+// without: the key list, else the list of section names. A file that cannot be read holds none.
+bool section_exists(const char* path, const char* section);
 bool delete_section(const char* path, const char* section);
 
 // Decimal text of a 16-bit value (zero-extended) or of a 32-bit value taken as unsigned.
@@ -106,7 +110,8 @@ std::uint8_t parse_hex_pair(const char* text);
 void parse_hex(const char* text, std::uint8_t* bytes, std::size_t count);
 
 // The record-exists probe of a record kind (1-4) and, for devices, an address kind. Reads from
-// the shared path copy.
+// the shared path copy. An empty name (kinds 1, 2 and 4) is no record, without any read: every
+// get and delete of "" is QDL_ERR_NOT_FOUND and never reaches the lines before the first header.
 bool record_exists(const char* name, int kind, int address_kind);
 
 // A time-out as the adds store it: -1 stays unset; above 63000 (unsigned) becomes 63000;

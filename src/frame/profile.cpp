@@ -4,6 +4,7 @@
 // platform's profile operations.
 #include <charconv>
 #include <cstring>
+#include <vector>
 
 #include "frame/frame.h"
 #include "platform/platform.h"
@@ -55,6 +56,41 @@ bool has_line_break(const char* text) { return std::strpbrk(text, "\r\n") != nul
 int put_key(const char* path, const char* section, const char* key, const char* value) {
     if (has_line_break(section) || has_line_break(value)) return QDL_ERR_BAD_VALUE;
     return write_key(path, section, key, value) ? QDL_OK : QDL_ERR_FILE;
+}
+
+namespace {
+
+bool same_ascii_name(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        const char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
+        const char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 'a' + 'A') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
+// Largest section list looked through: a file whose names do not fit counts as holding the
+// section, so that a delete is tried rather than skipped.
+constexpr std::size_t kMaxSectionList = std::size_t{1} << 29;
+
+}  // namespace
+
+bool section_exists(const char* path, const char* section) {
+    if (read_key_names(path, section).present()) return true;
+    // A section with no key at all (a header alone, or comments only): in the list of names.
+    std::vector<char> names(4096);
+    for (;;) {
+        const auto size = static_cast<std::uint32_t>(names.size());
+        const std::uint32_t got =
+            platform::profile_get_string(nullptr, nullptr, "", names.data(), size, path);
+        if (got + 2 < size) break;  // whole: a cut list ends at size - 2
+        if (names.size() >= kMaxSectionList) return true;
+        names.assign(names.size() * 2, '\0');
+    }
+    for (const char* name = names.data(); *name != '\0'; name += std::strlen(name) + 1) {
+        if (same_ascii_name(name, section)) return true;
+    }
+    return false;
 }
 
 bool delete_key(const char* path, const char* section, const char* key) {
@@ -110,6 +146,10 @@ void parse_hex(const char* text, std::uint8_t* bytes, std::size_t count) {
 bool record_exists(const char* name, int kind, int address_kind) {
     const char* path = config_path(PathBuffer::Shared);
     if (kind < RECORD_PORT || kind > kEdition.last_kind) return false;
+    // No record has an empty name (an add refuses one). The profile functions would take "" as
+    // a section of its own: the lines before the first header on Linux, an empty "[]" header on
+    // Windows, whose ANSI function may even fail on it. So "" is never looked up at all.
+    if (kind != RECORD_GLOBAL && name[0] == '\0') return false;
     switch (kind) {
     case RECORD_PORT: return read_value(path, name, "TYPE").present();
     case RECORD_DEVICE:

@@ -582,7 +582,9 @@ int scan_bytes(std::string_view bytes, const SectionFilters* filters, SectionLis
 }
 
 int scan_file(const char* file, const SectionFilters* filters, SectionList& list) {
-    // Only a regular file opens: a directory, FIFO or device is a file that cannot be opened.
+    // Only a regular file opens: a directory, FIFO or device is a file that cannot be opened,
+    // and so is one larger than the largest file read (platform::kMaxFileSize), which the
+    // record functions read as unreadable too: the listing never shows part of such a file.
     platform::FileReader reader;
     if (!reader.open(file)) return QDL_ERR_FILE;
     Scan scan = make_scan(list, kUnlimitedStorage, filters);
@@ -593,8 +595,12 @@ int scan_file(const char* file, const SectionFilters* filters, SectionList& list
         if (got == 0) break;
         feed(scan, chunk, got);
     }
+    const bool too_large = reader.too_large();  // it grew past the limit while it was read
     reader.close();
-    return finish(scan);
+    const int status = finish(scan);
+    if (!too_large || status != QDL_OK) return status;
+    free_section_list(list);
+    return QDL_ERR_FILE;
 }
 
 }  // namespace

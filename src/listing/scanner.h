@@ -89,8 +89,9 @@ int scan_text(std::string_view bytes, SectionList& list,
 
 // Opens `file` (already located: no path rule applied here) through the platform layer, reads
 // it and builds the list. QDL_ERR_FILE when it cannot be opened or is not a regular file (a
-// directory, FIFO or device); a read error ends the scan like the end of the file. Otherwise as
-// scan_text.
+// directory, FIFO or device), and when it is larger than platform::kMaxFileSize (256 MiB; also
+// one that grows past it while it is read); a read error ends the scan like the end of the file.
+// Otherwise as scan_text.
 int scan_config_file(const char* file, SectionList& list);
 
 // Filtered scans: as above, but key lines are matched against `filters` as they are read and

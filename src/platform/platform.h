@@ -18,6 +18,9 @@
 //                        Linux the batching of that call's writes into one atomic replacement
 //   profile_text         Linux only: the file's bytes as the active call would write them
 //   WriteRecorder        Linux only: the writes of a call noted instead of carried out
+//   last_write_failure   Linux only: what made the last failed write of a call fail (step,
+//                        path, errno), so that the tool can say more than QDL_ERR_FILE
+//   kMaxFileSize         the largest configuration or registry file read (256 MiB)
 #pragma once
 
 #include <cstddef>
@@ -67,9 +70,18 @@ std::string windows_directory();
 // the Windows directory, anything else is used as it is.
 std::string locate_file(const char* path);
 
+// The largest file read: 256 MiB (as for qdlcfg's documents). A bigger file is never read into
+// memory: the Linux profile store takes a configuration file of that size as one that cannot be
+// read (reads give the default, a write fails with nothing written), the Linux registry file
+// reads as missing, and the listing (FileReader, both platforms) fails as for a file that cannot
+// be opened. On Windows the profile functions themselves are the system's.
+inline constexpr std::uint64_t kMaxFileSize = std::uint64_t{256} << 20;
+
 // A file opened for reading as bytes, for the listing, which reads the file itself rather than
 // through the profile functions. Only a regular file (or a link to one) opens: a FIFO, socket,
-// device or directory fails at once, like a missing file, and nothing waits for a writer.
+// device or directory fails at once, like a missing file, and nothing waits for a writer. Nor
+// does a file larger than kMaxFileSize; one that grows past it while it is read ends there, and
+// too_large() says so.
 class FileReader {
 public:
     FileReader() = default;
@@ -77,17 +89,21 @@ public:
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
 
-    // Opens a located file (no path rule is applied). False when it cannot be opened or is not
-    // a regular file.
+    // Opens a located file (no path rule is applied). False when it cannot be opened, is not
+    // a regular file or is larger than kMaxFileSize.
     bool open(const char* file);
-    // Reads up to `size` bytes into buffer. The bytes read; 0 at the end of the file and on a
-    // read error.
+    // Reads up to `size` bytes into buffer. The bytes read; 0 at the end of the file, on a read
+    // error and once kMaxFileSize bytes have been read.
     std::size_t read(char* buffer, std::size_t size);
+    // True when the file turned out larger than kMaxFileSize while it was read.
+    bool too_large() const { return too_large_; }
     // Closes the file (also done by the destructor). Safe when nothing is open.
     void close();
 
 private:
     std::intptr_t handle_ = -1;  // a descriptor, or a HANDLE on Windows; -1 when closed
+    std::uint64_t read_ = 0;     // bytes read so far
+    bool too_large_ = false;
 };
 
 // True when byte c is the lead byte of a double-byte character in the active ANSI code page.
@@ -167,6 +183,29 @@ WriteRecorder* active_recorder();
 // name, with the file's mode. NoFile when there is no file to keep; Failed with errno set.
 enum class BackupResult { Made, NoFile, Failed };
 BackupResult backup_file(const std::string& file, std::string& backup_path);
+// Why the last write of this thread's latest write call (or batch) failed: what could not be
+// done, the file it concerned and the system's error number. The first failure of the call
+// counts (the later ones follow from it); a write call that starts clears it. step None: no
+// write of that call failed. A lock held too long by another process is step LockWait with the
+// lock file's path and EWOULDBLOCK: qdlcfg says "another process holds the lock on <path>".
+struct WriteFailure {
+    enum class Step {
+        None,
+        Folder,     // the Windows directory (or the prefix above it) could not be made
+        LockFile,   // the lock file could not be opened for writing or created
+        LockWait,   // another process held the lock for the whole wait limit
+        Read,       // the file could not be read: no permission, not a regular file, too large
+                    // (EFBIG), or a read error
+        Temporary,  // the temporary file beside it could not be made (or the file is not
+                    // writable: EACCES)
+        Write,      // writing or flushing the temporary file (ENOSPC, EIO, ...)
+        Replace,    // renaming it over the file
+    };
+    Step step = Step::None;
+    std::string path;
+    int error = 0;
+};
+WriteFailure last_write_failure();
 #endif
 
 }  // namespace qdl::platform

@@ -2,10 +2,11 @@
 // section "Global_Parameters". Older files keep the time-outs in "VTQ_Timeout", which is read
 // when "Global_Parameters" has no key, never written, and removed by every add and delete.
 //
-//   global_add      password check, both sections removed, CONNECT_TIMEOUT, REQUEST_TIMEOUT
-//                   (limited and stored back), PASSWORD scrambled
+//   global_add      password check, both sections removed (a removal that fails ends the add
+//                   before anything is written), CONNECT_TIMEOUT, REQUEST_TIMEOUT (limited and
+//                   stored back), PASSWORD scrambled
 //   global_get      exists probe; "Global_Parameters", or else "VTQ_Timeout"
-//   global_delete   both sections; QDL_OK also when neither was there
+//   global_delete   each section that is there; QDL_OK also when neither was there
 //
 //   scramble / unscramble   byte i plus / minus key byte i % 16, modulo 256
 //   storable                whether a scrambled text survives the trip through the file
@@ -87,7 +88,9 @@ int global_add(GlobalParameters* record, const char* path) {
         if (!storable(scrambled.data(), length)) return QDL_ERR_BAD_VALUE;
     }
 
-    global_delete(path);
+    // The old values go first; when they cannot, the add ends before it writes anything (new
+    // values beside old ones would be neither set).
+    if (const int s = global_delete(path); s != QDL_OK) return s;
     if (const int s = put_timeout(record, kConnect, path, kSection, "CONNECT_TIMEOUT");
         s != QDL_OK) {
         return s;
@@ -113,12 +116,16 @@ int global_get(GlobalParameters* record, const char* path) {
     return QDL_OK;
 }
 
-// Both sections go, whether or not either was there; a removal that cannot be written is
-// reported (the call's file then keeps both).
+// Each section that is there goes; QDL_ERR_FILE only when one that is there could not be
+// removed (the call's file then keeps both). Nothing there is nothing to remove: QDL_OK without
+// any write, whatever the path names (a missing file, a directory, a path under a plain file),
+// so the answer is the same on every platform and whatever ran before.
 int global_delete(const char* path) {
-    const bool removed = delete_section(path, kSection);
-    const bool old_removed = delete_section(path, kOldSection);
-    return removed && old_removed ? QDL_OK : QDL_ERR_FILE;
+    bool removed = true;
+    for (const char* section : {kSection, kOldSection}) {
+        if (section_exists(path, section)) removed = delete_section(path, section) && removed;
+    }
+    return removed ? QDL_OK : QDL_ERR_FILE;
 }
 
 }  // namespace qdl

@@ -223,6 +223,23 @@ TEST_F(Legacy, ReadsTheWindowsDirectoryFileWhateverTheRegistrySays) {
     EXPECT_STREQ(names, "LineR");
 }
 
+// No record is named "": the keys before the first header are never read or deleted as one.
+TEST_F(Legacy, EmptyNameIsNoRecordOfAnyKind) {
+    qdltest::write_ini(machine, "; site file, keep\nTYPE=KWT_SERIAL\nPORT=COM1\n[Kept]\nKWT_ID=K\n");
+    const std::string before = qdltest::config_text(machine);
+    LegacyPortRecord p;
+    std::memset(&p, 0xA5, sizeof p);
+    DeviceRecord d;
+    std::memset(&d, 0xA5, sizeof d);
+    EXPECT_EQ(QDL_Get_Record(RECORD_PORT, "", &p), QDL_ERR_NOT_FOUND);
+    EXPECT_EQ(QDL_Get_Record(RECORD_DEVICE, "", &d), QDL_ERR_NOT_FOUND);
+    EXPECT_EQ(static_cast<unsigned char>(p.name[0]), 0xA5);
+    EXPECT_EQ(static_cast<unsigned char>(d.name[0]), 0xA5);
+    EXPECT_EQ(QDL_Delete_Record(RECORD_PORT, 0, ""), QDL_ERR_NOT_FOUND);
+    EXPECT_EQ(QDL_Delete_Record(RECORD_DEVICE, ADDRESS_ALL, ""), QDL_ERR_NOT_FOUND);
+    EXPECT_EQ(qdltest::config_text(machine), before);
+}
+
 TEST_F(Legacy, DevicesWorkAsInTheCurrentLibrary) {
     DeviceRecord d;
     std::memset(&d, 0xFF, sizeof d);

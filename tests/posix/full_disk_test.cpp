@@ -246,7 +246,7 @@ TEST_F(FullDisk, ReadOnlyDirectoryRefusesEveryWriteAndKeepsTheFile) {
     seed();
     run_all(
         [&] {
-            // A lock file of root's (mode 0644) is there; nobody locks it read-only. Reads work.
+            // A lock file of root's (mode 0600) is there, which nobody cannot lock. Reads work.
             return hand_file_to_nobody(path) && become_nobody() && port_is("Line1", true);
         },
         nullptr);

@@ -72,6 +72,12 @@ int counting_rename(const char* from, const char* to) {
     ++g_renames;
     return ::rename(from, to);
 }
+long long g_bytes_read = 0;
+ssize_t counting_read(int fd, void* buf, std::size_t n) {
+    const ssize_t got = ::read(fd, buf, n);
+    if (got > 0) g_bytes_read += got;
+    return got;
+}
 int tracing_flock(int fd, int op) {
     g_trace.push_back("lock");
     return ::flock(fd, op);
@@ -222,11 +228,32 @@ TEST_F(ProfileReplace, SymbolicLinkStaysALinkAndItsTargetIsReplaced) {
     EXPECT_EQ(qdltest::read_file(dir + "/real/later.ini"), "[s]\nk=3\n");
 }
 
-TEST_F(ProfileReplace, LockFileIsCreatedBesideTheFileAndKept) {
-    ASSERT_TRUE(profile_write_string("s", "k", "v", path.c_str()));
-    EXPECT_TRUE(qdltest::file_exists(path + ".lock"));
-    ASSERT_TRUE(profile_write_string("s", nullptr, nullptr, path.c_str()));
-    EXPECT_TRUE(qdltest::file_exists(path + ".lock"));
+// Whoever may read the lock file can hold its lock: it is made readable only to those who may
+// write the file (by its write bits; for a new file, those the umask leaves it).
+TEST_F(ProfileReplace, LockFileIsKeptAndNoMoreReadableThanTheFileIsWritable) {
+    const std::string lock = path + ".lock";
+    struct Case {
+        mode_t umask, file, lock;  // file 0: made by the write
+    };
+    const Case cases[] = {{022, 0, 0600},     {002, 0, 0660},     {0, 0, 0666},
+                          {022, 0664, 0660},  {022, 0646, 0606},  {022, 0444, 0600},
+                          {077, 0666, 0666}};
+    for (const Case& c : cases) {
+        qdltest::remove_file(lock);
+        if (c.file == 0) {
+            qdltest::remove_file(path);
+        } else {
+            put("[s]\nk=1\n");
+            ASSERT_EQ(chmod(path.c_str(), c.file), 0);
+        }
+        const mode_t old_mask = umask(c.umask);
+        const bool written = profile_write_string("s", "k", "v", path.c_str());
+        umask(old_mask);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(stat_of(lock).st_mode & 07777, c.lock) << std::oct << c.umask << " " << c.file;
+        ASSERT_TRUE(profile_write_string("s", nullptr, nullptr, path.c_str()));
+        EXPECT_TRUE(qdltest::file_exists(lock));
+    }
 }
 
 // ---- Failures leave the old file ------------------------------------------------------------
@@ -337,6 +364,12 @@ TEST_F(ProfileReplace, PermissionsAreCheckedBeforeAnythingChanges) {
     ASSERT_EQ(chmod(rw_dir.c_str(), 0777), 0);
     qdltest::write_file(rw_dir + "/b.ini", "[s]\nk=old\n");
     ASSERT_EQ(chmod((rw_dir + "/b.ini").c_str(), 0444), 0);
+    // A file anyone may write, whose lock file (root's, 0644) nobody may only read: a read-only
+    // descriptor is never locked (its holder could block every writer).
+    qdltest::write_file(rw_dir + "/c.ini", "[s]\nk=old\n");
+    ASSERT_EQ(chmod((rw_dir + "/c.ini").c_str(), 0666), 0);
+    qdltest::write_file(rw_dir + "/c.ini.lock", "");
+    ASSERT_EQ(chmod((rw_dir + "/c.ini.lock").c_str(), 0644), 0);
 
     const int rc = as_nobody([&] {
         int failures = 0;
@@ -345,6 +378,13 @@ TEST_F(ProfileReplace, PermissionsAreCheckedBeforeAnythingChanges) {
         if (profile_write_string("s", "k2", "new", (ro_dir + "/new.ini").c_str())) failures |= 2;
         // Read-only file in a writable directory.
         if (profile_write_string("s", "k", "new", (rw_dir + "/b.ini").c_str())) failures |= 4;
+        // A lock file that may only be read.
+        if (profile_write_string("s", "k", "new", (rw_dir + "/c.ini").c_str())) failures |= 32;
+        const qdl::platform::WriteFailure why = qdl::platform::last_write_failure();
+        if (why.step != qdl::platform::WriteFailure::Step::LockFile ||
+            why.path != rw_dir + "/c.ini.lock" || why.error != EACCES) {
+            failures |= 64;
+        }
         // Changing nothing needs no permission; reads work.
         if (!profile_write_string("s", "absent", nullptr, (rw_dir + "/b.ini").c_str())) {
             failures |= 8;
@@ -358,6 +398,7 @@ TEST_F(ProfileReplace, PermissionsAreCheckedBeforeAnythingChanges) {
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(qdltest::read_file(ro_dir + "/a.ini"), "[s]\nk=old\n");
     EXPECT_EQ(qdltest::read_file(rw_dir + "/b.ini"), "[s]\nk=old\n");
+    EXPECT_EQ(qdltest::read_file(rw_dir + "/c.ini"), "[s]\nk=old\n");
     EXPECT_FALSE(qdltest::file_exists(ro_dir + "/new.ini"));
     // Nothing left behind in the writable directory but the lock file.
     DIR* d = opendir(rw_dir.c_str());
@@ -365,7 +406,8 @@ TEST_F(ProfileReplace, PermissionsAreCheckedBeforeAnythingChanges) {
     std::set<std::string> names;
     while (dirent* e = readdir(d)) names.insert(e->d_name);
     closedir(d);
-    EXPECT_EQ(names, (std::set<std::string>{".", "..", "b.ini", "b.ini.lock"}));
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", "b.ini", "b.ini.lock", "c.ini",
+                                            "c.ini.lock"}));
 }
 
 // ---- The cache is never stale --------------------------------------------------------------
@@ -421,6 +463,8 @@ TEST_F(ProfileReplace, OwnWritesAreReadBackWithoutAStaleCopy) {
 
 TEST_F(ProfileReplace, WriteScopeLocksBeforeItLooksAtTheFile) {
     put("[s]\nk=1\n");
+    // (Making a lock file takes its mode from the file's: there is one already.)
+    qdltest::write_file(path + ".lock", "");
     sys::calls().flock = tracing_flock;
     sys::calls().stat = tracing_stat;
     sys::calls().open = tracing_open;
@@ -483,6 +527,10 @@ TEST_F(ProfileReplace, WriterGivesUpOnAHolderThatNeverLetsGo) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(QDL_Add_Record(RECORD_PORT, &port), QDL_ERR_FILE);
     EXPECT_GE(std::chrono::steady_clock::now() - start, limit);  // it did wait
+    const qdl::platform::WriteFailure why = qdl::platform::last_write_failure();
+    EXPECT_EQ(why.step, qdl::platform::WriteFailure::Step::LockWait);
+    EXPECT_EQ(why.path, file + ".lock");
+    EXPECT_EQ(why.error, EWOULDBLOCK);
     EXPECT_EQ(qdltest::read_file(file), "[Held]\nTYPE=VME_PORT\n");
     EXPECT_EQ(QDL_Get_Record(RECORD_PORT, "Held", &port), QDL_OK);  // reads need no lock
     kill(holder, SIGKILL);
@@ -584,6 +632,44 @@ TEST_F(ProfileReplace, OddFilesAreNeverOpenedAndNothingIsWritten) {
 }
 
 // ---- Large files ---------------------------------------------------------------------------
+
+// A file over the limit (a sparse one here) is never read: the configuration file is one that
+// cannot be read (record reads find nothing, the listing and writes fail, nothing is written),
+// the registry file is none.
+TEST_F(ProfileReplace, FilesOverTheLimitAreNeverRead) {
+    const auto make_large = [](const std::string& at) {
+        const int fd = ::open(at.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(qdl::platform::kMaxFileSize + 1)), 0);
+        ::close(fd);
+    };
+    const std::string file = machine.default_file();
+    make_large(file);
+    sys::calls().read = counting_read;
+    ListFilter filter{};
+    std::strcpy(filter.key, "TYPE");
+    unsigned short count = 0;
+    PortRecord port;
+    std::memset(&port, 0xFF, sizeof port);
+    std::strcpy(port.name, "P");
+    port.port_type = PORT_VME;
+    EXPECT_EQ(QDL_Get_List(&filter, nullptr, nullptr, &count), QDL_ERR_FILE);
+    EXPECT_EQ(QDL_Get_Record(RECORD_PORT, "P", &port), QDL_ERR_NOT_FOUND);
+    EXPECT_EQ(QDL_Add_Record(RECORD_PORT, &port), QDL_ERR_FILE);
+    const qdl::platform::WriteFailure why = qdl::platform::last_write_failure();
+    EXPECT_EQ(why.step, qdl::platform::WriteFailure::Step::Read);
+    EXPECT_EQ(why.error, EFBIG);
+    EXPECT_EQ(stat_of(file).st_size, static_cast<off_t>(qdl::platform::kMaxFileSize + 1));
+    EXPECT_LT(g_bytes_read, 1 << 20);
+
+    machine.set_registry_path(dir + "/registered.ini");
+    make_large(qdl::platform::registry_file());
+    qdltest::remove_file(file);
+    qdl::reset_config_paths_for_tests();
+    EXPECT_EQ(QDL_Add_Record(RECORD_PORT, &port), QDL_OK);
+    EXPECT_NE(qdltest::read_file(file).find("[P]"), std::string::npos) << "the default file";
+    EXPECT_LT(g_bytes_read, 1 << 20);
+}
 
 TEST_F(ProfileReplace, LargeFileEditsTouchOnlyTheirSection) {
     std::string file;

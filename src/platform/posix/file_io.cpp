@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <random>
 #include <string_view>
 #include <vector>
@@ -91,25 +92,39 @@ int open_regular(const char* path, int flags, mode_t mode) {
     const int fd = g_calls.open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
     if (fd < 0) return -1;
     st = {};
-    if (g_calls.fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+    if (g_calls.fstat(fd, &st) != 0) {
+        const int err = errno;
+        g_calls.close(fd);
+        errno = err;
+        return -1;
+    }
+    if (S_ISREG(st.st_mode)) return fd;
     g_calls.close(fd);
     return not_regular(st);
 }
 
-bool read_whole(int fd, std::string& out) {
+bool read_whole(int fd, std::string& out, std::uint64_t limit) {
     out.clear();
     struct stat st {};
     if (g_calls.fstat(fd, &st) == 0 && st.st_size > 0) {
-        out.reserve(static_cast<std::size_t>(st.st_size));
+        out.reserve(static_cast<std::size_t>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit)));
     }
     char chunk[65536];
     for (;;) {
-        const ssize_t n = g_calls.read(fd, chunk, sizeof chunk);
+        // One byte more than the limit allows tells a longer file from one of exactly `limit`.
+        const std::uint64_t room = limit - out.size() + 1;
+        const ssize_t n = g_calls.read(fd, chunk, std::min<std::uint64_t>(sizeof chunk, room));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
         }
         if (n == 0) return true;
+        if (static_cast<std::uint64_t>(n) >= room) {
+            out.append(chunk, static_cast<std::size_t>(room - 1));
+            errno = EFBIG;
+            return false;
+        }
         out.append(chunk, static_cast<std::size_t>(n));
     }
 }
@@ -160,16 +175,20 @@ std::string resolve_links(const std::string& path) {
 
 bool make_directories(const std::string& path) {
     if (g_calls.mkdir(path.c_str(), 0777) == 0) return true;
+    int err = errno;
     struct stat st {};
-    if (errno == ENOENT) {
+    if (err == ENOENT) {
         const std::string parent = parent_directory(path);
-        if (parent != path && parent != "." && parent != "/" && make_directories(parent) &&
-            g_calls.mkdir(path.c_str(), 0777) == 0) {
-            return true;
+        if (parent != path && parent != "." && parent != "/") {
+            if (!make_directories(parent)) return false;  // errno: the parent's failure
+            if (g_calls.mkdir(path.c_str(), 0777) == 0) return true;
+            err = errno;
         }
     }
     // Made meanwhile by another process, or there already.
-    return g_calls.stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (g_calls.stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    errno = err == EEXIST ? ENOTDIR : err;
+    return false;
 }
 
 // ---- Lock ----------------------------------------------------------------------------------
@@ -261,14 +280,74 @@ std::atomic<std::int64_t>& lock_wait_limit_ms() {
     return limit;
 }
 
+mode_t lock_file_mode(mode_t file_mode) {
+    mode_t mode = S_IRUSR | S_IWUSR;
+    if (file_mode & S_IWGRP) mode |= S_IRGRP | S_IWGRP;
+    if (file_mode & S_IWOTH) mode |= S_IROTH | S_IWOTH;
+    return mode;
+}
+
+namespace {
+
+// The process's umask, from /proc/self/status (reading it with umask(2) would change it for a
+// moment under every other thread). When it cannot be read: 022, the common one, which gives
+// the group and others no write and so the tighter lock file.
+mode_t process_umask() {
+    mode_t mask = 022;
+    const int fd = g_calls.open("/proc/self/status", O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) return mask;
+    std::string text;
+    const bool ok = read_whole(fd, text, 1 << 16);
+    g_calls.close(fd);
+    const auto at = text.find("\nUmask:");
+    if (ok && at != std::string::npos) {
+        mask = static_cast<mode_t>(std::strtoul(text.c_str() + at + 8, nullptr, 8)) & 0777;
+    }
+    return mask;
+}
+
+// Creates the lock file of `file` tight (owner only), then gives it the owner, group and mode
+// that follow from the file: a reader of the lock file who could not also write the file could
+// hold its lock. -1 (errno EEXIST) when another process made it first.
+int create_lock_file(const std::string& file, const std::string& lock_path) {
+    const int fd = open_regular(lock_path.c_str(), O_RDWR | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+    if (fd < 0) return -1;
+    struct stat st {};
+    mode_t file_mode;
+    if (g_calls.stat(file.c_str(), &st) == 0) {
+        file_mode = st.st_mode;
+        // root making the lock of another user's file: it is that user's, who must open it too.
+        if (::geteuid() == 0 && (st.st_uid != 0 || st.st_gid != 0)) {
+            (void)g_calls.fchown(fd, st.st_uid, st.st_gid);
+        }
+    } else {
+        file_mode = 0666 & ~process_umask();  // as the replacement will make the new file
+    }
+    const mode_t mode = lock_file_mode(file_mode);
+    // A mode that cannot be set leaves the lock file owner-only: tighter, never looser.
+    if (mode != (S_IRUSR | S_IWUSR)) (void)g_calls.fchmod(fd, mode);
+    return fd;
+}
+
+}  // namespace
+
 int lock_exclusive(const std::string& file) {
     const std::string lock_path = file + ".lock";
-    int fd = open_regular(lock_path.c_str(), O_RDWR | O_CREAT, 0666);
-    if (fd < 0 && errno == EACCES) fd = open_regular(lock_path.c_str(), O_RDONLY);
-    if (fd < 0) return -1;
+    int fd = open_regular(lock_path.c_str(), O_RDWR);
+    if (fd < 0 && errno == ENOENT) {
+        fd = create_lock_file(file, lock_path);
+        if (fd < 0 && errno == EEXIST) fd = open_regular(lock_path.c_str(), O_RDWR);
+    }
+    if (fd < 0) {
+        note_failure(WriteFailure::Step::LockFile, lock_path, errno);
+        return -1;
+    }
     if (!lock_within_limit(fd, lock_path)) {
         const int err = errno;
         g_calls.close(fd);
+        note_failure(err == EWOULDBLOCK ? WriteFailure::Step::LockWait
+                                        : WriteFailure::Step::LockFile,
+                     lock_path, err);
         errno = err;
         return -1;
     }
@@ -324,10 +403,34 @@ int create_temp(const std::string& target, mode_t mode, std::string& temp_path) 
         const int fd =
             g_calls.open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) return fd;
-        if (errno != EEXIST) return -1;
+        if (errno != EEXIST) break;
     }
-    errno = EEXIST;
+    if (errno == 0) errno = EEXIST;
+    note_failure(WriteFailure::Step::Temporary, temp_path, errno);
     return -1;
+}
+
+namespace {
+thread_local WriteFailure t_failure;
+}
+
+void note_failure(WriteFailure::Step step, const std::string& path, int error) {
+    if (t_failure.step != WriteFailure::Step::None) return;
+    const int saved = errno;
+    try {
+        t_failure.path = path;
+    } catch (...) {  // no memory for the path: the step and the error still tell
+        t_failure.path.clear();
+    }
+    t_failure.step = step;
+    t_failure.error = error;
+    errno = saved;
+}
+
+void clear_failure() {
+    t_failure.step = WriteFailure::Step::None;
+    t_failure.path.clear();
+    t_failure.error = 0;
 }
 
 void discard_temp(int fd, const std::string& temp_path) {
@@ -338,6 +441,7 @@ void discard_temp(int fd, const std::string& temp_path) {
 bool replace_file(int fd, const std::string& temp_path, const std::string& target,
                   std::string_view data, const struct stat* old) {
     bool ok = write_whole(fd, data) && g_calls.fsync(fd) == 0;
+    if (!ok) note_failure(WriteFailure::Step::Write, temp_path, errno);
     if (ok && old != nullptr) {
         // Keep the owner where we may (root editing another user's file); a plain user cannot
         // give a file away, and the file is then simply the user's own. Owner first: a change
@@ -348,10 +452,18 @@ bool replace_file(int fd, const std::string& temp_path, const std::string& targe
             (void)g_calls.fchown(fd, old->st_uid, old->st_gid);
         }
         ok = g_calls.fchmod(fd, old->st_mode & 07777) == 0;
+        if (!ok) note_failure(WriteFailure::Step::Write, temp_path, errno);
     }
     const int saved = errno;
-    if (g_calls.close(fd) != 0 && ok) ok = false;
-    if (ok && g_calls.rename(temp_path.c_str(), target.c_str()) != 0) ok = false;
+    if (g_calls.close(fd) != 0 && ok) {
+        // A delayed write error (NFS, a full quota) may come only now.
+        note_failure(WriteFailure::Step::Write, temp_path, errno);
+        ok = false;
+    }
+    if (ok && g_calls.rename(temp_path.c_str(), target.c_str()) != 0) {
+        note_failure(WriteFailure::Step::Replace, target, errno);
+        ok = false;
+    }
     if (!ok) {
         const int err = errno != 0 ? errno : saved;
         g_calls.unlink(temp_path.c_str());
@@ -375,27 +487,48 @@ namespace qdl::platform {
 
 // ---- Reader --------------------------------------------------------------------------------
 
+WriteFailure last_write_failure() { return sys::t_failure; }
+
 FileReader::~FileReader() { close(); }
 
 bool FileReader::open(const char* file) {
     close();
     if (file == nullptr || *file == '\0') return false;
-    handle_ = sys::open_regular(file, O_RDONLY);
-    return handle_ >= 0;
+    const int fd = sys::open_regular(file, O_RDONLY);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (sys::calls().fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+        const int err = errno;
+        sys::calls().close(fd);
+        errno = st.st_size > 0 ? EFBIG : err;
+        return false;
+    }
+    handle_ = fd;
+    return true;
 }
 
 std::size_t FileReader::read(char* buffer, std::size_t size) {
-    if (handle_ < 0) return 0;
+    if (handle_ < 0 || too_large_) return 0;
+    // One byte past the limit is asked for, to tell a file that grew past it.
+    size = static_cast<std::size_t>(std::min<std::uint64_t>(size, kMaxFileSize + 1 - read_));
     for (;;) {
         const ssize_t n = sys::calls().read(static_cast<int>(handle_), buffer, size);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno != EINTR) return 0;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return 0;
+        read_ += static_cast<std::uint64_t>(n);
+        if (read_ > kMaxFileSize) {
+            too_large_ = true;
+            return 0;
+        }
+        return static_cast<std::size_t>(n);
     }
 }
 
 void FileReader::close() {
     if (handle_ >= 0) sys::calls().close(static_cast<int>(handle_));
     handle_ = -1;
+    read_ = 0;
+    too_large_ = false;
 }
 
 }  // namespace qdl::platform

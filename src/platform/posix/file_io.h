@@ -11,8 +11,9 @@
 //   resolve_links                the file a path finally names (symbolic links followed, also
 //                                to a target that does not exist yet)
 //   make_directories             a directory and its missing parents, as mkdir -p
-//   lock_exclusive               flock(LOCK_EX) on "<file>.lock", created when needed, waited
-//                                for at most lock_wait_limit() (30 s)
+//   lock_exclusive               flock(LOCK_EX) on "<file>.lock", opened for writing only,
+//                                created when needed no more readable than the file is
+//                                writable, waited for at most lock_wait_limit() (30 s)
 //   create_temp / replace_file   the atomic replacement: a temporary file beside the target,
 //                                flushed, given the old file's mode, renamed over it, and the
 //                                directory flushed
@@ -26,6 +27,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "platform/platform.h"
 
 namespace qdl::platform::sys {
 
@@ -64,8 +67,9 @@ void restore_calls();
 // open fails; EISDIR for a directory, ENXIO for any other file that is not regular.
 int open_regular(const char* path, int flags, mode_t mode = 0);
 
-// Reads everything from fd into out. False (errno set) on a read error.
-bool read_whole(int fd, std::string& out);
+// Reads everything from fd into out, at most `limit` bytes. False (errno set) on a read error,
+// and with errno EFBIG (out then holds `limit` bytes, no more) when the file is longer.
+bool read_whole(int fd, std::string& out, std::uint64_t limit);
 
 // Writes all of data to fd. False (errno set) on a write error.
 bool write_whole(int fd, std::string_view data);
@@ -90,13 +94,20 @@ inline constexpr std::chrono::milliseconds kLockWaitLimit{30'000};
 // The limit in force, in milliseconds: kLockWaitLimit (test builds may shorten it).
 std::atomic<std::int64_t>& lock_wait_limit_ms();
 
-// Opens "<file>.lock" (created when needed, never removed; a regular file only) and takes an
+// Opens "<file>.lock" for reading and writing (a regular file only; never removed) and takes an
 // exclusive flock on it, polling with a capped, jittered backoff for at most the wait limit (a
 // pause ends early when the holder closes the lock file, so waiters take turns with a busy
-// writer as a blocking flock would).
+// writer as a blocking flock would). A lock file that cannot be opened for writing is not
+// locked at all: whoever may only read it could hold it, so the lock file is as good as missing.
+// A new lock file is created with read and write for its owner, and for the group and for others
+// only where they may write the file (the configuration file's own write bits; for a file still
+// to be made, those the umask leaves a new file); root gives it the file's owner and group.
 // The descriptor holds the lock until it is closed; -1 when the lock file cannot be opened or
-// the lock was not had in time (errno EWOULDBLOCK).
+// created, or the lock was not had in time (errno EWOULDBLOCK). Either is noted (note_failure).
 int lock_exclusive(const std::string& file);
+
+// The mode a new lock file of a file with mode `file_mode` gets (see lock_exclusive).
+mode_t lock_file_mode(mode_t file_mode);
 
 // Creates a new temporary file beside target, for writing. mode is its permission bits
 // (umask applies). The descriptor, or -1 with errno set; temp_path receives its name. The
@@ -113,5 +124,13 @@ bool replace_file(int fd, const std::string& temp_path, const std::string& targe
 
 // Closes fd and removes the temporary file (a replacement that is dropped).
 void discard_temp(int fd, const std::string& temp_path);
+
+// ---- Why a write failed (platform::last_write_failure) ---------------------------------------
+
+// Notes a failure of the running write call, unless one is noted already (the first one is the
+// cause; what fails after it follows from it). errno is kept as it was.
+void note_failure(WriteFailure::Step step, const std::string& path, int error);
+// Forgets the noted failure: a write call starts.
+void clear_failure();
 
 }  // namespace qdl::platform::sys

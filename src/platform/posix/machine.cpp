@@ -6,12 +6,14 @@
 //   registry           <prefix>/registry.ini: sections are key paths, with or without the
 //                      leading "HKEY_LOCAL_MACHINE\", entries are values; both match without
 //                      regard to ASCII case and blanks around them; read only, and only when it
-//                      is a regular file (anything else reads as a missing registry file)
+//                      is a regular file of at most kMaxFileSize (256 MiB; anything else reads
+//                      as a missing registry file)
 //   Windows directory  <prefix>/windows; a bare file name (no '/') lives there
 //   code page          ACP of HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Nls\CodePage,
 //                      read once per process; absent or unknown means 1252 (single-byte)
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,12 +50,18 @@ std::string_view trim(std::string_view s) {
     return s.substr(first, last - first + 1);
 }
 
-// The registry file's text; empty when it is missing, unreadable or not a regular file.
+// The registry file's text; empty when it is missing, unreadable, not a regular file or larger
+// than kMaxFileSize (read no further than that).
 std::string registry_text() {
     std::string text;
     const int fd = sys::open_regular(registry_file().c_str(), O_RDONLY);
     if (fd < 0) return text;
-    if (!sys::read_whole(fd, text)) text.clear();
+    struct stat st {};
+    if (sys::calls().fstat(fd, &st) != 0 ||
+        static_cast<std::uint64_t>(st.st_size) > kMaxFileSize ||
+        !sys::read_whole(fd, text, kMaxFileSize)) {
+        text = std::string();
+    }
     sys::calls().close(fd);
     return text;
 }

@@ -9,13 +9,15 @@
 //                writes are not read back
 //   validation   validate: the stat, the watch, and the read when they cannot vouch for the copy;
 //                only a regular file (or a link to one) is read, a FIFO, socket or device is
-//                never opened, and nothing waits on one
+//                never opened, and nothing waits on one; a file larger than kMaxFileSize
+//                (256 MiB) is not read at all and counts as one that cannot be read
 //   scopes       the state of one exported call: for each file it uses, the flock on
 //                "<file>.lock" (write calls), the temporary file of its replacement and whether
 //                it has unwritten changes; a profile call outside any CallScope runs in a scope
 //                of its own (reads validate, writes replace the file at once). A writer waits
 //                for the lock at most 30 seconds (sys::kLockWaitLimit); a peer that holds it
-//                longer (hung or stopped) makes the write fail, with nothing written. The
+//                longer (hung or stopped) makes the write fail, with nothing written; what
+//                made a write fail is noted for last_write_failure (file_io.h). The
 //                Windows directory, and the prefix above it, are created (as mkdir -p) when a
 //                write to a bare file name needs them
 //   reads        profile_get_string (value, key list, section list), profile_get_int,
@@ -68,10 +70,6 @@ constexpr long kRacyWindowNs = 20'000'000;
 
 // Most files kept parsed at once; more are dropped, least recently validated first.
 constexpr std::size_t kMaxCachedFiles = 16;
-
-// Largest file the store parses (offsets inside a section are 32-bit). A larger one reads as
-// unreadable: reads give the default and writes fail, so it is never cut short.
-constexpr std::size_t kMaxFileSize = 0xFFFF'FFFFu;
 
 // GetPrivateProfileIntA reads the value into a buffer of 30 bytes: at most 29 characters of
 // it count.
@@ -128,6 +126,7 @@ struct CachedFile {
     ini::Document doc = ini::parse("");
     std::uint64_t used = 0;  // for dropping old entries
     Watch watch;
+    int error = 0;           // why the file is Unreadable or NotAFile (errno)
 };
 
 std::unordered_map<std::string, CachedFile> g_cache;
@@ -248,11 +247,12 @@ void drop_cached(const std::string& key) {
 
 // ---- Validation ----------------------------------------------------------------------------
 
-// No file to read (or none that may be read): an empty copy.
-void set_missing(CachedFile& cf, FileState state) {
+// No file to read (or none that may be read, for the reason `error`): an empty copy.
+void set_missing(CachedFile& cf, FileState state, int error = 0) {
     forget_watch(cf.watch);
     cf.doc = ini::parse("");
     cf.state = state;
+    cf.error = error;
     cf.loaded = true;
     cf.trusted = true;
 }
@@ -262,12 +262,19 @@ void validate(CachedFile& cf, const std::string& path) {
     auto& sys = sys::calls();
     struct stat st {};
     if (sys.stat(path.c_str(), &st) != 0) {
-        set_missing(cf, (errno == ENOENT || errno == ENOTDIR) ? FileState::Missing
-                                                                : FileState::Unreadable);
+        const int err = errno;
+        set_missing(cf, (err == ENOENT || err == ENOTDIR) ? FileState::Missing
+                                                            : FileState::Unreadable,
+                    err);
         return;
     }
     if (!S_ISREG(st.st_mode)) {
-        set_missing(cf, FileState::NotAFile);
+        set_missing(cf, FileState::NotAFile, S_ISDIR(st.st_mode) ? EISDIR : ENXIO);
+        return;
+    }
+    // Too large to be read: never read at all (and never cut short).
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+        set_missing(cf, FileState::Unreadable, EFBIG);
         return;
     }
     if (cf.loaded && cf.state == FileState::Present && same_identity(cf.id, identity_of(st)) &&
@@ -278,21 +285,25 @@ void validate(CachedFile& cf, const std::string& path) {
     // A path swapped for a FIFO or device since the stat is refused here, without waiting.
     const int fd = sys::open_regular(path.c_str(), O_RDONLY);
     if (fd < 0) {
-        set_missing(cf, errno == ENOENT   ? FileState::Missing
-                        : errno == ENXIO  ? FileState::NotAFile
-                        : errno == EISDIR ? FileState::NotAFile
-                                          : FileState::Unreadable);
+        const int err = errno;
+        set_missing(cf,
+                    err == ENOENT                     ? FileState::Missing
+                    : (err == ENXIO || err == EISDIR) ? FileState::NotAFile
+                                                      : FileState::Unreadable,
+                    err);
         return;
     }
     // The stamps are taken before the read: an edit during the read changes them afterwards,
-    // and the next call reads again.
+    // and the next call reads again. A file that grows past the limit meanwhile is too large.
     struct stat before {}, after {};
     std::string text;
-    const bool ok =
-        sys.fstat(fd, &before) == 0 && sys::read_whole(fd, text) && sys.fstat(fd, &after) == 0;
+    const bool ok = sys.fstat(fd, &before) == 0 && sys::read_whole(fd, text, kMaxFileSize) &&
+                    sys.fstat(fd, &after) == 0;
+    const int err = errno;
     sys.close(fd);
-    if (!ok || text.size() > kMaxFileSize) {
-        set_missing(cf, FileState::Unreadable);
+    if (!ok) {
+        text = std::string();  // its memory goes at once
+        set_missing(cf, FileState::Unreadable, err);
         return;
     }
     if (!(cf.loaded && cf.state == FileState::Present && ini::same_text(cf.doc, text))) {
@@ -326,8 +337,9 @@ std::mutex g_call_mutex;
 thread_local ScopeState* t_scope = nullptr;
 thread_local int t_depth = 0;
 
-// The Windows directory, with the prefix and any missing folder above it.
-void make_windows_directory() { (void)sys::make_directories(windows_directory()); }
+// The Windows directory, with the prefix and any missing folder above it. False (errno set)
+// when it is not there afterwards.
+bool make_windows_directory() { return sys::make_directories(windows_directory()); }
 
 void drop_old_entries(const ScopeState& scope) {
     while (g_cache.size() >= kMaxCachedFiles) {
@@ -385,7 +397,9 @@ Slot& use_file(ScopeState& scope, const std::string& located, bool bare_name,
             slot.locked = true;  // stands for the lock: the changes never reach the file
         } else if (scope.access == Access::Write) {
             slot.target = sys::resolve_links(located);
-            if (bare_name) make_windows_directory();
+            if (bare_name && !make_windows_directory()) {
+                sys::note_failure(WriteFailure::Step::Folder, windows_directory(), errno);
+            }
             // The same file reached through another path of this scope is locked already (a
             // second flock of this process on it would wait for ever).
             for (const Slot& s : scope.slots) {
@@ -447,6 +461,7 @@ bool replace_with(Slot& slot, CachedFile& cf) {
     slot.temp_fd = -1;
     if (!write_document(fd, cf.doc)) {
         const int err = errno;
+        sys::note_failure(WriteFailure::Step::Write, slot.temp_path, err);
         sys::discard_temp(fd, slot.temp_path);
         errno = err;
         return false;
@@ -511,6 +526,7 @@ auto in_scope(Access access, Op&& op) {
     }
     std::unique_lock<std::mutex> hold(g_call_mutex, std::defer_lock);
     if (t_depth == 0) hold.lock();
+    if (access != Access::Read) sys::clear_failure();
     ScopeState own;
     own.access = access;
     struct Cleanup {
@@ -705,15 +721,19 @@ bool profile_write_string(const char* section, const char* key, const char* valu
         CachedFile* cached = nullptr;
         Slot& slot = use_file(scope, located, std::strchr(path, '/') == nullptr, cached);
         CachedFile& cf = *cached;
-        if (cf.state == FileState::Unreadable || cf.state == FileState::NotAFile) return false;
+        if (cf.state == FileState::Unreadable || cf.state == FileState::NotAFile) {
+            sys::note_failure(WriteFailure::Step::Read, located, cf.error);
+            return false;
+        }
         ini::Edit edit = ini::plan(cf.doc, ini::Write{section, key, value});
         if (edit.kind == ini::Edit::Kind::None) return true;
         // First change: make sure that the replacement can be made.
         if (slot.temp_fd < 0 && scope.access == Access::Write) {
             auto& sys = sys::calls();
-            // No lock file could be made beside the file: neither can the replacement.
+            // No lock file could be made beside the file (noted): neither can the replacement.
             if (!slot.locked) return false;
             if (cf.state == FileState::Present && sys.access(slot.target.c_str(), W_OK) != 0) {
+                sys::note_failure(WriteFailure::Step::Temporary, slot.target, errno);
                 return false;
             }
             const mode_t mode = cf.state == FileState::Present ? 0600 : 0666;
@@ -750,6 +770,7 @@ CallScope::CallScope(Access access) {
     }
     g_call_mutex.lock();
     t_depth = 1;
+    if (access != Access::Read) sys::clear_failure();
     static thread_local ScopeState state;
     state.access = access;
     state.slots.clear();

@@ -11,10 +11,12 @@
 //   locate_file               bare name -> <Windows directory>\name, anything else unchanged
 //   FileReader                CreateFileA (shared for reading and writing, as fopen opens) +
 //                             GetFileType: disk files only, never a pipe, console or device;
-//                             ReadFile, CloseHandle
+//                             GetFileSizeEx: none larger than kMaxFileSize; ReadFile,
+//                             CloseHandle
 //   is_lead_byte              _ismbblead of the C runtime's multibyte code page
 //   CallScope                 one exported call at a time per process (an SRW lock); the real
 //                             profile functions write at once, so finish() has nothing to do
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -149,7 +151,9 @@ bool FileReader::open(const char* file) {
     const HANDLE h = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
-    if (GetFileType(h) != FILE_TYPE_DISK) {
+    LARGE_INTEGER size{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size) ||
+        static_cast<std::uint64_t>(size.QuadPart) > kMaxFileSize) {
         CloseHandle(h);
         return false;
     }
@@ -158,15 +162,24 @@ bool FileReader::open(const char* file) {
 }
 
 std::size_t FileReader::read(char* buffer, std::size_t size) {
-    if (handle_ == -1) return 0;
+    if (handle_ == -1 || too_large_) return 0;
+    // One byte past the limit is asked for, to tell a file that grew past it.
+    size = static_cast<std::size_t>(std::min<std::uint64_t>(size, kMaxFileSize + 1 - read_));
     DWORD got = 0;
     if (!ReadFile(as_handle(handle_), buffer, to_dword(size), &got, nullptr)) return 0;
+    read_ += got;
+    if (read_ > kMaxFileSize) {
+        too_large_ = true;
+        return 0;
+    }
     return got;
 }
 
 void FileReader::close() {
     if (handle_ != -1) CloseHandle(as_handle(handle_));
     handle_ = -1;
+    read_ = 0;
+    too_large_ = false;
 }
 
 bool is_lead_byte(unsigned char c) { return _ismbblead(c) != 0; }
