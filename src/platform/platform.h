@@ -183,6 +183,11 @@ WriteRecorder* active_recorder();
 // name, with the file's mode. NoFile when there is no file to keep; Failed with errno set.
 enum class BackupResult { Made, NoFile, Failed };
 BackupResult backup_file(const std::string& file, std::string& backup_path);
+
+// How long this process's writers wait for a lock that another process holds (30 s unless
+// set; 0: not at all), and who is told, after a second of waiting, which lock file and which
+// process (0: unknown) hold it up.
+void set_lock_wait(std::int64_t limit_ms, void (*notice)(const char* lock_path, long holder));
 // Why the last write of this thread's latest write call (or batch) failed: what could not be
 // done, the file it concerned and the system's error number. The first failure of the call
 // counts (the later ones follow from it); a write call that starts clears it. step None: no

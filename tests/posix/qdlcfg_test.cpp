@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
@@ -509,6 +510,7 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     qdltest::write_file(machine.windows_dir(), "not a directory");
     err = fails(3, {"add", "port", "LineB", "--type", "vme"});
     EXPECT_NE(err.find("-99 QDL_ERR_FILE"), std::string::npos) << err;
+    EXPECT_NE(err.find("Not a directory"), std::string::npos) << err;  // the system's reason
     err = fails(3, {"import", "-"}, headed(R"({"ports": [{"name": "LineC", "type": "vme"}]})"));
     EXPECT_NE(err.find("QDL_ERR_FILE"), std::string::npos) << err;
     fails(3, {"import", machine.scratch_dir() + "/no-such.json"});
@@ -521,6 +523,15 @@ TEST_F(Qdlcfg, EachFailureHasItsExitCodeAndOneLine) {
     fs::resize_file(big, (std::uintmax_t{256} << 20) + 1);  // sparse: costs no disk
     EXPECT_NE(fails(3, {"import", big}).find("larger than 256 MiB"), std::string::npos);
     fails(3, {"apply", "/dev/zero"});
+
+    // A lock that another process holds: with --wait 0 the write fails at once, naming it.
+    const std::string held = machine.scratch_dir() + "/held.ini";
+    const int lock = open((held + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    err = fails(3, {"add", "port", "W", "--type", "vme", "--file", held, "--wait", "0"});
+    EXPECT_NE(err.find("another process holds the lock on " + held + ".lock"), std::string::npos)
+        << err;
+    close(lock);
 
     // 4: an import document that does not validate, or is none
     qdltest::write_file(machine.scratch_dir() + "/bad.json", "{ not json");

@@ -30,6 +30,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.hpp"
+#include "platform/platform.h"
 #include "library.hpp"
 #include "location.hpp"
 #include "output.hpp"
@@ -130,6 +131,10 @@ public:
                         "the machine prefix (as TSKQDL32_PREFIX): registry.ini and the Windows "
                         "directory")
             ->type_name("DIR");
+        app_.add_option("--wait", wait_,
+                        "wait at most this long for another process's lock (30; 0: not at all)")
+            ->type_name("SECONDS")
+            ->check(CLI::Range(0.0, 86400.0));
         app_.add_flag("--backup", backup_,
                       "keep the file as it was before a change, as FILE.<UTC time>.bak");
         app_.add_option("--file", file_,
@@ -180,6 +185,7 @@ private:
     std::optional<std::string> prefix_;
     std::optional<std::string> file_;
     bool backup_ = false;
+    std::optional<double> wait_;
     Action action_;
     const CLI::App* verb_ = nullptr;
     const CLI::App* version_ = nullptr;
@@ -432,6 +438,15 @@ int Cli::execute(bool json) {
         }
         if (file_) use_config_file(*file_);
         if (backup_) request_backup();
+        // A write held up by another process's lock says so after a second (not in JSON,
+        // whose readers expect nothing on stderr but an error).
+        const auto notice = json ? nullptr : +[](const char* lock, long holder) {
+            write_stderr_line("waiting for the lock on " + std::string(lock) +
+                              (holder > 0 ? ", held by process " + std::to_string(holder) : "") +
+                              " ...");
+        };
+        qdl::platform::set_lock_wait(wait_ ? static_cast<std::int64_t>(*wait_ * 1000) : -1,
+                                     notice);
         return action_();
     } catch (const Failure& f) {
         std::vector<std::string> details = f.details();

@@ -3,6 +3,10 @@
 
 #include "tskqdl32.h"
 
+#include <cstring>
+
+#include "platform/platform.h"
+
 namespace qdlcfg {
 
 namespace {
@@ -55,9 +59,31 @@ int exit_code_for(int status) {
     }
 }
 
+std::string write_failure_reason() {
+    using Step = qdl::platform::WriteFailure::Step;
+    const qdl::platform::WriteFailure f = qdl::platform::last_write_failure();
+    const std::string reason = std::strerror(f.error);
+    switch (f.step) {
+    case Step::None: return "";
+    case Step::LockWait:
+        return "another process holds the lock on " + f.path + " (waited " +
+               "the whole wait limit; see --wait)";
+    case Step::Folder: return "cannot make the folder " + f.path + ": " + reason;
+    case Step::LockFile: return "cannot open the lock file " + f.path + ": " + reason;
+    case Step::Read: return "cannot read " + f.path + ": " + reason;
+    case Step::Temporary: return "cannot write beside " + f.path + ": " + reason;
+    case Step::Write: return "cannot write " + f.path + ": " + reason;
+    case Step::Replace: return "cannot replace " + f.path + ": " + reason;
+    }
+    return "";
+}
+
 void fail_status(std::string_view what, int status) {
-    throw Failure(exit_code_for(status), std::string(what) + ": " + describe_status(status),
-                  status);
+    std::string message = std::string(what) + ": " + describe_status(status);
+    if (status == QDL_ERR_FILE) {
+        if (const std::string why = write_failure_reason(); !why.empty()) message += ": " + why;
+    }
+    throw Failure(exit_code_for(status), message, status);
 }
 
 void fail_usage(const std::string& message, std::optional<int> status) {

@@ -54,6 +54,9 @@ private:
     std::vector<std::string> details_;
 };
 
+// Why the last write failed, as the system said it (the path and its reason), or "" when no
+// write failed. fail_status adds it to a QDL_ERR_FILE.
+std::string write_failure_reason();
 [[noreturn]] void fail_status(std::string_view what, int status);
 [[noreturn]] void fail_usage(const std::string& message,
                              std::optional<int> status = std::nullopt);

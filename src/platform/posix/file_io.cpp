@@ -12,6 +12,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string_view>
@@ -252,17 +254,56 @@ private:
     bool tried_ = false;
 };
 
-// Takes the exclusive flock on fd, trying until the wait limit has passed.
+// The process holding a flock on the file open as fd, from /proc/locks; 0 when unknown.
+long lock_holder(int fd) {
+    struct stat st {};
+    if (g_calls.fstat(fd, &st) != 0) return 0;
+    const int locks = g_calls.open("/proc/locks", O_RDONLY | O_CLOEXEC, 0);
+    if (locks < 0) return 0;
+    std::string text;
+    const bool ok = read_whole(locks, text, 1 << 22);
+    g_calls.close(locks);
+    if (!ok) return 0;
+    // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF": pid, then major:minor:inode.
+    char device_inode[64];
+    std::snprintf(device_inode, sizeof device_inode, "%02x:%02x:%llu", major(st.st_dev),
+                  minor(st.st_dev), static_cast<unsigned long long>(st.st_ino));
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.find("FLOCK") == std::string::npos || line.find("->") != std::string::npos) {
+            continue;
+        }
+        const std::size_t at = line.find(std::string(" ") + device_inode + " ");
+        if (at == std::string::npos) continue;
+        if (at == 0) continue;
+        const std::size_t before_pid = line.rfind(' ', at - 1);
+        if (before_pid == std::string::npos) continue;
+        return std::strtol(line.c_str() + before_pid + 1, nullptr, 10);
+    }
+    return 0;
+}
+
+// Takes the exclusive flock on fd, trying until the wait limit has passed; after a second of
+// waiting the notice (when one is set) is told once who holds the lock.
 bool lock_within_limit(int fd, const std::string& lock_path) {
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(lock_wait_limit_ms().load());
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(lock_wait_limit_ms().load());
     auto pause = kFirstPause;
+    bool told = false;
     ReleaseWatch release(lock_path);
     for (;;) {
         if (g_calls.flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
         if (errno == EINTR) continue;
         if (errno != EWOULDBLOCK) return false;
         const auto now = Clock::now();
+        if (!told && now - start >= std::chrono::seconds(1) && lock_wait_notice() != nullptr) {
+            told = true;
+            lock_wait_notice()(lock_path.c_str(), lock_holder(fd));
+        }
         if (now >= deadline) {
             errno = EWOULDBLOCK;
             return false;
@@ -274,6 +315,11 @@ bool lock_within_limit(int fd, const std::string& lock_path) {
 }
 
 }  // namespace
+
+LockWaitNotice& lock_wait_notice() {
+    static LockWaitNotice notice = nullptr;
+    return notice;
+}
 
 std::atomic<std::int64_t>& lock_wait_limit_ms() {
     static std::atomic<std::int64_t> limit{kLockWaitLimit.count()};

@@ -91,8 +91,14 @@ bool make_directories(const std::string& path);
 // ever.
 inline constexpr std::chrono::milliseconds kLockWaitLimit{30'000};
 
-// The limit in force, in milliseconds: kLockWaitLimit (test builds may shorten it).
+// The limit in force, in milliseconds: kLockWaitLimit (test builds may shorten it, qdlcfg's
+// --wait sets it).
 std::atomic<std::int64_t>& lock_wait_limit_ms();
+
+// Told once, after a writer has waited a second for a lock, which lock file and which process
+// holds it (0 when it cannot be found out). Null: nobody is told.
+using LockWaitNotice = void (*)(const char* lock_path, long holder);
+LockWaitNotice& lock_wait_notice();
 
 // Opens "<file>.lock" for reading and writing (a regular file only; never removed) and takes an
 // exclusive flock on it, polling with a capped, jittered backoff for at most the wait limit (a

@@ -1,4 +1,5 @@
-// backup.cpp - a copy of the configuration file kept before a change (qdlcfg --backup).
+// tool_support.cpp - for qdlcfg: a copy of the configuration file kept before a change (--backup),
+// and how long its writes wait for a lock (--wait).
 //
 // The copy is written to a temporary file beside the file, flushed, given the file's mode
 // (a file that holds the password stays as closed as it was), and linked to its final name,
@@ -42,7 +43,7 @@ BackupResult backup_file(const std::string& file, std::string& backup_path) {
     if (in < 0) return errno == ENOENT ? BackupResult::NoFile : BackupResult::Failed;
     std::string data;
     struct stat st {};
-    const bool read = sys::read_whole(in, data) && sys.fstat(in, &st) == 0;
+    const bool read = sys::read_whole(in, data, kMaxFileSize) && sys.fstat(in, &st) == 0;
     const int read_errno = errno;
     sys.close(in);
     if (!read) {
@@ -78,6 +79,11 @@ BackupResult backup_file(const std::string& file, std::string& backup_path) {
         sys.close(dir);
     }
     return BackupResult::Made;
+}
+
+void set_lock_wait(std::int64_t limit_ms, void (*notice)(const char* lock_path, long holder)) {
+    sys::lock_wait_limit_ms().store(limit_ms < 0 ? sys::kLockWaitLimit.count() : limit_ms);
+    sys::lock_wait_notice() = notice;
 }
 
 }  // namespace qdl::platform
