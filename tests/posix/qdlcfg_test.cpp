@@ -821,13 +821,33 @@ TEST_F(Qdlcfg, ApplyPrunesAndDeletesAbsentRecordsButNotTheirNeighbours) {
     ok({"add", "device", "Dev", "--ip", "10.0.0.1"});
     const std::string doc = headed(R"({"ports": [{"name": "Site", "type": "vme"}],
                                        "absent": {"modems": ["SITE"], "devices": ["Nowhere"]}})");
-    const Json j = ok_json({"apply", "--prune", "-"}, doc);
+    Json j = ok_json({"apply", "--prune", "-"}, doc);
     EXPECT_EQ(j["changes"], Json::parse(R"([
         {"action": "delete", "kind": "modem", "name": "Site"},
         {"action": "delete", "kind": "port", "name": "Old"}])"));
     EXPECT_EQ(ok_json({"show", "port", "Site"})["type"], "vme");
     EXPECT_EQ(ok_json({"list"}), Json::parse(R"({"ports": ["Site"], "devices": ["Dev"],
                                                  "modems": []})"));
+
+    // A fleet's document with "modems": [] prunes only the kinds named, never a kept name;
+    // --merge changes the fields it names and keeps the others.
+    ok({"add", "modem", "Local", "--dial", "ATDT"});
+    ok({"add", "port", "KeepMe", "--type", "vme"});
+    ok({"add", "port", "Gone", "--type", "vme"});
+    const std::string fleet = headed(R"({"ports": [{"name": "Site", "connect_timeout": 500}],
+                                         "modems": []})");
+    const Json pruned = ok_json({"apply", "--prune=ports", "--keep", "keep*", "--merge", "-"}, fleet);
+    EXPECT_EQ(pruned["changes"].size(), 2u) << pruned;
+    EXPECT_EQ(pruned["changes"][1], Json::parse(R"({"action": "delete", "kind": "port",
+                                                    "name": "Gone"})"));
+    j = ok_json({"show", "port", "Site"});
+    EXPECT_EQ(j["type"], "vme");
+    EXPECT_EQ(j["connect_timeout"], 500);
+    EXPECT_EQ(ok_json({"list"})["modems"], Json::parse(R"(["Local"])"));
+    EXPECT_EQ(ok_json({"apply", "--prune=ports", "--keep", "keep*", "--merge", "-"}, fleet)["changed"],
+              false);
+    fails(2, {"apply", "--prune=phones", "-"}, fleet);
+    fails(4, {"apply", "-"}, fleet);  // without --merge a port needs its type
 }
 
 TEST_F(Qdlcfg, ApplyThatCannotKeepANeighbourWritesNothing) {

@@ -106,8 +106,32 @@ void write_changes(Session& session) {
 // ---- apply ---------------------------------------------------------------------------------
 
 int run_apply(const Context& ctx, const ApplyOptions& opts) {
-    DocumentContent doc = read_document(load_document(opts.file), true);
+    bool prunable[3] = {true, true, true};
+    if (!opts.prune_kinds.empty()) {
+        if (!opts.prune) fail_usage("--prune-kinds goes with --prune (write --prune=KINDS)");
+        std::fill(std::begin(prunable), std::end(prunable), false);
+        for (std::string_view rest = opts.prune_kinds; !rest.empty();) {
+            const auto comma = rest.find(',');
+            const std::string_view word = rest.substr(0, comma);
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+            bool known = false;
+            for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+                if (word == group_word(kind) || word == kind_word(kind)) {
+                    prunable[static_cast<int>(kind)] = known = true;
+                }
+            }
+            if (!known) {
+                fail_usage("--prune: \"" + std::string(word) +
+                           "\" is no kind (ports, devices, modems)");
+            }
+        }
+    }
+    if (!opts.keep.empty() && !opts.prune) fail_usage("--keep goes with --prune");
+    DocumentContent doc = read_document(load_document(opts.file), true, opts.merge);
     if (!doc.problems.empty()) reject_document(doc.problems, doc.status);
+    doc.merge = opts.merge;
+    doc.keep = opts.keep;
+    std::copy(std::begin(prunable), std::end(prunable), std::begin(doc.prunable));
     Session session(opts.check);
     const std::string before = opts.diff ? file_text() : std::string();
     const Outcome outcome = reconcile(doc, Goal::Apply, opts.prune);
@@ -202,7 +226,7 @@ int run_set(const Context& ctx, const SetOptions& opts) {
         fail_status(label, status);
     }
     DocumentContent doc;
-    doc.records.push_back(Wanted{merged(stored, values)});
+    doc.records.push_back(Wanted{merged(stored, values), false, {}});
     const Outcome outcome = reconcile(doc, Goal::Apply, false);
     stop_if_refused(outcome);
     write_changes(session);

@@ -64,6 +64,9 @@ int run_import(const Context& ctx, const ImportOptions& opts);
 struct ApplyOptions {
     std::string file;  // "-" for stdin
     bool prune = false;
+    std::string prune_kinds;         // --prune=ports,devices: only these kinds ("" all)
+    std::vector<std::string> keep;   // --keep PATTERN: names never pruned
+    bool merge = false;              // fields the document leaves out keep their values
     bool check = false;
     bool diff = false;
 };

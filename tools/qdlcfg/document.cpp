@@ -55,7 +55,8 @@ bool informational_key(Kind kind, const std::string& key) {
 
 std::vector<std::string> record_from_json(const Json& object, const std::string& where,
                                           Record& record, bool* password_given,
-                                          std::optional<int>* status) {
+                                          std::optional<int>* status,
+                                          std::vector<const Field*>* named_out, bool partial) {
     std::vector<std::string> problems;
     if (!object.is_object()) return {where + ": must be an object"};
     std::vector<const Field*> given;
@@ -91,7 +92,9 @@ std::vector<std::string> record_from_json(const Json& object, const std::string&
         const Field& name = name_field(record.kind());
         if (!object.contains(std::string(name.key))) problems.push_back(where + ": no name");
     }
-    if (record.kind() == Kind::Port && !object.contains("type")) {
+    if (named_out != nullptr) *named_out = named;
+    if (partial) return problems;
+    if (record.kind() == Kind::Port && !record.get(*find_field(Kind::Port, "type")).set) {
         problems.push_back(where + ": no type");
     }
     if (!problems.empty()) return problems;

@@ -25,9 +25,14 @@ std::vector<const Field*> shown_fields(const Record& record);
 // `password_given` tells whether a global object names its password.
 // `status`, when not null and still empty, receives the library's status for the first value
 // that the library itself would refuse (refusal_status).
+// `named`, when not null, receives every field the object names (set or null); with
+// `partial`, a port needs no type and the record is not checked whole (apply --merge checks it
+// once merged with the stored one).
 std::vector<std::string> record_from_json(const Json& object, const std::string& where,
                                           Record& record, bool* password_given = nullptr,
-                                          std::optional<int>* status = nullptr);
+                                          std::optional<int>* status = nullptr,
+                                          std::vector<const Field*>* named_out = nullptr,
+                                          bool partial = false);
 
 // How messages name fields: by JSON key ("ip_addr") or by command-line option ("--ip").
 enum class Naming { Key, Option };

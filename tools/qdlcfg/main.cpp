@@ -348,6 +348,17 @@ void Cli::add_transfer() {
                            "make the file hold the records of a JSON document (FILE or -)",
                            [this] { return run_apply(ctx_, apply_); });
     apply->add_option("FILE", apply_.file, "the document, or - for stdin")->required();
+    apply->add_option("--prune-kinds", apply_.prune_kinds,
+                      "with --prune: only these kinds (written --prune=ports,devices)")
+        ->type_name("KINDS")
+        ->group("");
+    apply->add_option("--keep", apply_.keep,
+                      "names matching this pattern (* and ?, any letter case) are never pruned")
+        ->type_name("PATTERN")
+        ->allow_extra_args(false)
+        ->take_all();
+    apply->add_flag("--merge", apply_.merge,
+                    "fields a record of the document leaves out keep their stored values");
     apply->add_flag("--prune", apply_.prune,
                     "also delete the records of the document's kinds that it does not hold");
     apply->add_flag("--check", apply_.check, "report what would change, write nothing");
@@ -413,6 +424,19 @@ bool json_given(int argc, char** argv) {
 
 int Cli::run(int argc, char** argv) {
     const bool json = json_given(argc, argv);
+    // "--prune=KINDS" is the flag --prune with its kinds: CLI11 takes them as --prune-kinds
+    // (an option with an optional value would swallow the FILE after a plain --prune).
+    std::vector<std::string> words(argv, argv + argc);
+    std::vector<char*> args;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (words[i].rfind("--prune=", 0) == 0) {
+            words.push_back("--prune-kinds=" + words[i].substr(8));
+            words[i] = "--prune";
+        }
+    }
+    for (std::string& w : words) args.push_back(w.data());
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     try {
         app_.parse(argc, argv);
     } catch (const CLI::CallForVersion&) {

@@ -9,8 +9,10 @@
 //   reconcile   survey, plan, the sections in the order of the document, the global parameters
 #include "reconcile.hpp"
 
+#include <algorithm>
 #include <unordered_map>
 
+#include "document.hpp"
 #include "library.hpp"
 #include "location.hpp"
 #include "section_edit.hpp"
@@ -160,14 +162,52 @@ std::size_t push(State& st, Section& s, Change c) {
     return st.outcome.changes.size() - 1;
 }
 
-void plan_record(State& st, const Wanted& w) {
-    const Kind kind = w.record.kind();
+// apply --merge: the stored record with the fields the document names. A port that changes its
+// type loses the fields that do not apply to the new one, unless they are named (and then
+// refused). Problems: what is wrong with the record as merged.
+Record merged_with(const Record* stored, const Wanted& w, std::vector<std::string>& problems) {
+    Record out = stored != nullptr ? *stored : w.record;
+    std::vector<const Field*> given;
+    for (const Field* f : w.named) {
+        out.put(*f, w.record.get(*f));
+        if (w.record.get(*f).set) given.push_back(f);
+    }
+    if (out.kind() == Kind::Port) {
+        const Field& type = *find_field(Kind::Port, "type");
+        if (!out.get(type).set) problems.push_back("no type");
+        for (const Field& f : fields_of(Kind::Port)) {
+            if (f.role == Role::Plain && !applies_to(f, out.port_type()) &&
+                std::find(given.begin(), given.end(), &f) == given.end()) {
+                out.put(f, Value{});
+            }
+        }
+    }
+    if (problems.empty()) {
+        for (std::string& p : record_problems(out, given, Naming::Key)) problems.push_back(p);
+    }
+    return out;
+}
+
+void refuse(State& st, Change& c, int status, const std::string& problem);
+
+void plan_record(State& st, const DocumentContent& doc, const Wanted& given) {
+    const Kind kind = given.record.kind();
+    Section& s = st.sections[fold(given.record.name())];
+    const Record* r = stored(s, kind);
+    std::vector<std::string> problems;
+    const Wanted w = doc.merge ? Wanted{merged_with(r, given, problems), given.password_given,
+                                        given.named}
+                               : given;
     Change c;
     c.kind = kind;
     c.name = w.record.name();
     c.after = w.record;
-    Section& s = st.sections[fold(c.name)];
-    const Record* r = stored(s, kind);
+    if (!problems.empty()) {
+        c.action = r != nullptr ? Change::Action::Update : Change::Action::Add;
+        const std::size_t i = push(st, s, std::move(c));
+        refuse(st, st.outcome.changes[i], QDL_OK, problems.front());
+        return;
+    }
     if (s.kinds[at(kind)].name.empty()) {
         c.action = Change::Action::Add;
         c.fields = set_fields(w.record, false);
@@ -207,8 +247,13 @@ void plan_delete(State& st, Kind kind, const std::string& name) {
 
 void plan_prune(State& st, const DocumentContent& doc) {
     for (Kind kind : kSectionKinds) {
-        if (!doc.groups[at(kind)]) continue;
+        if (!doc.groups[at(kind)] || !doc.prunable[at(kind)]) continue;
         for (const std::string& name : st.names[at(kind)]) {
+            const bool kept = std::any_of(doc.keep.begin(), doc.keep.end(),
+                                          [&](const std::string& p) {
+                                              return matches_pattern(p, name);
+                                          });
+            if (kept) continue;
             const Section& s = st.sections[fold(name)];
             bool wanted = false;
             for (std::size_t i : s.changes) wanted = wanted || st.outcome.changes[i].kind == kind;
@@ -463,6 +508,27 @@ void plan_and_run_global(State& st, Wanted& w) {
 
 }  // namespace
 
+bool matches_pattern(std::string_view pattern, std::string_view name) {
+    // Iterative glob with one backtrack point (the last '*').
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    std::size_t p = 0, n = 0, star = std::string_view::npos, from = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
+            ++p, ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            from = n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++from;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
 // ---- reconcile -----------------------------------------------------------------------------
 
 Outcome reconcile(DocumentContent& doc, Goal goal, bool prune, const ProgressFn& progress) {
@@ -482,10 +548,19 @@ Outcome reconcile(DocumentContent& doc, Goal goal, bool prune, const ProgressFn&
     }
     Wanted* global = nullptr;
     for (Wanted& w : doc.records) {
+        if (w.record.kind() == Kind::Global && doc.merge) {
+            // Merged: the stored parameters with the fields the document names.
+            Record current(Kind::Global);
+            if (read_record(current, "") == QDL_OK) {
+                for (const Field* f : w.named) current.put(*f, w.record.get(*f));
+                w.record = current;
+                w.password_given = true;
+            }
+        }
         if (w.record.kind() == Kind::Global) {
             global = &w;
         } else {
-            plan_record(st, w);
+            plan_record(st, doc, w);
         }
     }
     if (goal == Goal::Apply) {

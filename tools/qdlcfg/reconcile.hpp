@@ -26,6 +26,7 @@ namespace qdlcfg {
 struct Wanted {
     Record record;
     bool password_given = false;  // global only: otherwise the stored password is kept
+    std::vector<const Field*> named;  // the fields the document names (set or null)
 };
 
 // A document read and checked whole.
@@ -35,6 +36,10 @@ struct DocumentContent {
     std::vector<std::pair<Kind, std::string>> absent;  // apply: records that must not exist
     std::vector<std::string> problems;
     std::optional<int> status;  // the library's status for the first value it would refuse
+    // How apply treats it (--merge, --prune=KINDS, --keep).
+    bool merge = false;                      // a stored record keeps the fields not named
+    bool prunable[3] = {true, true, true};   // the kinds a prune may delete (index: Kind)
+    std::vector<std::string> keep;           // names a prune never deletes (patterns)
 };
 
 // The largest document import and apply take. A bigger one, or endless input (/dev/zero), is
@@ -46,7 +51,13 @@ constexpr std::size_t kMaxDocumentBytes = std::size_t{256} << 20;
 std::string load_document(const std::string& file);
 
 // Checks a document. `allow_absent`: the "absent" member of apply (import refuses it).
-DocumentContent read_document(const std::string& text, bool allow_absent);
+// `partial`: records may name only some fields (apply --merge); they are checked whole once
+// merged with the stored ones.
+DocumentContent read_document(const std::string& text, bool allow_absent, bool partial = false);
+
+// Whether a name matches a --keep pattern: '*' any run of characters, '?' any one, ASCII
+// letters without regard to case (as section names match).
+bool matches_pattern(std::string_view pattern, std::string_view name);
 
 // Failure (exit 4) naming the problems (up to 50 of them as its details).
 [[noreturn]] void reject_document(const std::vector<std::string>& problems,

@@ -131,7 +131,8 @@ void check_duplicate(DocumentContent& content, Names& names, Kind kind, const st
     }
 }
 
-void validate_group(const Json& doc, Kind kind, DocumentContent& content, Names& names) {
+void validate_group(const Json& doc, Kind kind, DocumentContent& content, Names& names,
+                    bool partial) {
     const std::string group(group_word(kind));
     if (!doc.contains(group)) return;
     content.groups[static_cast<int>(kind)] = true;
@@ -142,9 +143,9 @@ void validate_group(const Json& doc, Kind kind, DocumentContent& content, Names&
     }
     for (std::size_t i = 0; i < array.size(); ++i) {
         const std::string where = group + "[" + std::to_string(i) + "]";
-        Wanted item{Record(kind)};
-        const auto problems =
-            record_from_json(array[i], where, item.record, nullptr, &content.status);
+        Wanted item{Record(kind), false, {}};
+        const auto problems = record_from_json(array[i], where, item.record, nullptr,
+                                               &content.status, &item.named, partial);
         content.problems.insert(content.problems.end(), problems.begin(), problems.end());
         check_duplicate(content, names, kind, item.record.name(), where);
         if (problems.empty()) content.records.push_back(std::move(item));
@@ -190,7 +191,7 @@ void validate_absent(const Json& doc, DocumentContent& content, const Names& nam
 
 }  // namespace
 
-DocumentContent read_document(const std::string& text, bool allow_absent) {
+DocumentContent read_document(const std::string& text, bool allow_absent, bool partial) {
     DocumentContent content;
     Json doc;
     // A member named twice would be taken once, the last one winning, and what the first held
@@ -230,13 +231,13 @@ DocumentContent read_document(const std::string& text, bool allow_absent) {
     check_header(doc, allow_absent, content.problems);
     Names names;
     for (Kind kind : {Kind::Device, Kind::Port, Kind::Modem}) {
-        validate_group(doc, kind, content, names);
+        validate_group(doc, kind, content, names, partial);
     }
     if (doc.contains("global") && !doc["global"].is_null()) {
-        Wanted item{Record(Kind::Global)};
+        Wanted item{Record(Kind::Global), false, {}};
         const auto problems =
             record_from_json(doc["global"], "global", item.record, &item.password_given,
-                             &content.status);
+                             &content.status, &item.named, partial);
         content.problems.insert(content.problems.end(), problems.begin(), problems.end());
         if (problems.empty()) content.records.push_back(std::move(item));
     }

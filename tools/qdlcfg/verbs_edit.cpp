@@ -163,7 +163,7 @@ int run_set_global(const Context& ctx, const SetGlobalOptions& opts) {
     if (opts.no_password) record.put(password, Value{});
     if (clear) record.put(password, Value{true, *clear, 0});
     DocumentContent doc;
-    doc.records.push_back(Wanted{record, opts.no_password || opts.password_stdin});
+    doc.records.push_back(Wanted{record, opts.no_password || opts.password_stdin, {}});
     const Outcome outcome = reconcile(doc, Goal::Apply, false);
     if (outcome.failed) {
         if (outcome.status != QDL_OK) fail_status("global parameters", outcome.status);
