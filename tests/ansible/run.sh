@@ -66,6 +66,9 @@ cp "$ini" "$work/applied.ini"
 play 2 -e serial_port=COM9
 grep -q 'QDL_ERR_BAD_PORT_NAME' "$work/out" || fail "the failure does not name the status"
 cmp -s "$ini" "$work/applied.ini" || fail "a refused document changed the file"
+play 2 -e rate=fast
+grep -q "ports\[0\] (LineA): baudrate: 'fast' is not a number" "$work/out" ||
+    fail "an unconvertible value does not name its record and field"
 python=$("$playbook" --version | sed -n 's/^ *python version = .*(\(.*\))$/\1/p')
 "${python:-python3}" "$src/tests/ansible/logged.py" "$src/contrib/ansible/library/tskqdl32_config.py" \
     "$qdlcfg" "$TSKQDL32_PREFIX" "$secret" >"$work/out" 2>&1 || fail "the module's log"

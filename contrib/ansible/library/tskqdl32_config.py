@@ -22,6 +22,10 @@ description:
   - YAML turns C(yes), C(no), C(on) and C(off) into booleans; for the fields that take such
     words (C(multisess), C(modem_usedcanda) - yes/no; C(modem_break) - on/off) a boolean is
     given to the tool as its word.
+  - Values come as inventories give them - a templated value is a string - and are converted
+    by the field's type - digits to a number for number fields, booleans and yes/no/on/off to
+    the field's word. A value that cannot be converted fails the task, naming the host, the
+    record and the field.
   - All or nothing - when one record is refused, nothing is written.
 options:
   config:
@@ -38,8 +42,32 @@ options:
   prune:
     description:
       - Also delete the records, of the kinds the document holds, that it does not hold.
+      - C(true) prunes every kind the document holds; a list (C([ports, devices])) only
+        those kinds, so that a host's own records of the other kinds stay.
+    type: raw
+    default: false
+  keep:
+    description:
+      - Names (patterns with C(*) and C(?), any letter case) that a prune never deletes.
+    type: list
+    elements: str
+    default: []
+  merge:
+    description:
+      - Fields that a record of the document (or C(fields)) leaves out keep their stored
+        values, instead of being removed.
     type: bool
     default: false
+  backup:
+    description:
+      - Keep the file as it was before a change, beside it as C(FILE.<UTC time>.bak); its
+        path is returned as C(backup_file).
+    type: bool
+    default: false
+  file:
+    description:
+      - This configuration file, instead of the one the registry value names.
+    type: path
   kind:
     description: The kind of the one record to manage.
     type: str
@@ -111,6 +139,10 @@ EXAMPLES = r'''
 '''
 
 RETURN = r'''
+backup_file:
+  description: The backup of the file made before the change (with C(backup)), if one was.
+  returned: changed and backup
+  type: str
 changes:
   description:
     - One entry per record added, updated or deleted (would be, in check mode), as
@@ -123,6 +155,7 @@ changes:
 '''
 
 import json
+import platform
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.common.validation import check_type_dict
@@ -135,6 +168,12 @@ EXITS = {1: 'refused', 2: 'usage', 3: 'file error', 4: 'invalid document',
 # The words of the fields that take them, for YAML's booleans: (False, True).
 WORDS = {'multisess': ('no', 'yes'), 'modem_usedcanda': ('no', 'yes'),
          'modem_break': ('off', 'on')}
+TRUTHS = {'yes': True, 'true': True, 'on': True, 'no': False, 'false': False, 'off': False}
+# The fields that hold numbers (the others hold texts, words or hexadecimal digits).
+NUMBERS = frozenset(['connect_timeout', 'request_timeout', 'stopbits', 'baudrate', 'modem_turn',
+                     'kwt_t1', 'kwt_t2', 'kwt_t3', 'kwt_t3p', 'kwt_t3pp', 'kwt_t4', 'kwt_t5',
+                     'kwt_t5p', 'kwt_t5pp', 'bxln_channel', 'bxln_busadr', 'modem_deviceid'])
+KINDS = ('ports', 'devices', 'modems')
 MISPLACED = ('a password in %s would be written to the managed host\'s log: give it in the '
              'password option, which is never logged')
 
@@ -178,13 +217,39 @@ class Module(AnsibleModule):
         self.misplaced = take_password(self.params)
 
 
-def words_for_booleans(record):
-    """A record with YAML's booleans turned into the words of the fields that take them."""
+class Unconvertible(Exception):
+    pass
+
+
+def converted(record, where):
+    """A record with its values as the fields take them: YAML's booleans and yes/no/on/off
+    as the words of the fields that take words, digit strings as numbers for number fields,
+    numbers as their digits for text fields."""
     out = dict(record)
-    for key, words in WORDS.items():
-        if isinstance(out.get(key), bool):
-            out[key] = words[out[key]]
+    for key, value in record.items():
+        field = key.lower().replace('-', '_')
+        if field in WORDS:
+            if isinstance(value, str) and value.strip().lower() in TRUTHS:
+                value = TRUTHS[value.strip().lower()]
+            if isinstance(value, bool):
+                out[key] = WORDS[field][value]
+        elif field in NUMBERS and not isinstance(value, bool) and value is not None:
+            if isinstance(value, str):
+                text = value.strip()
+                if not text.isdigit():
+                    raise Unconvertible('%s: %s: %r is not a number' % (where, key, value))
+                out[key] = int(text)
+            elif isinstance(value, float) and value.is_integer():
+                out[key] = int(value)
+        elif field != 'name' and isinstance(value, (int, float)) and not isinstance(value, bool):
+            # A text field given a number (an inventory's 5550142): the text of the number.
+            out[key] = str(int(value)) if float(value).is_integer() else str(value)
     return out
+
+
+def record_label(section, index, record):
+    name = record.get('name') if isinstance(record, dict) else None
+    return '%s[%d]%s' % (section, index, ' (%s)' % name if name else '')
 
 
 def build_document(p):
@@ -193,14 +258,17 @@ def build_document(p):
         doc = dict(p['config'])
         for section in SECTIONS.values():
             if isinstance(doc.get(section), list):
-                doc[section] = [words_for_booleans(r) if isinstance(r, dict) else r
-                                for r in doc[section]]
+                doc[section] = [converted(r, record_label(section, i, r))
+                                if isinstance(r, dict) else r
+                                for i, r in enumerate(doc[section])]
+        if isinstance(doc.get('global'), dict):
+            doc['global'] = converted(doc['global'], 'global')
     elif p['kind'] == 'global':
-        doc = {'global': dict(p['fields'])}
+        doc = {'global': converted(p['fields'], 'global')}
     elif p['state'] == 'absent':
         doc = {'absent': {SECTIONS[p['kind']]: [p['name']]}}
     else:
-        record = words_for_booleans(p['fields'])
+        record = converted(p['fields'], '%s %s' % (p['kind'], p['name']))
         record['name'] = p['name']
         doc = {SECTIONS[p['kind']]: [record]}
     if p['password'] is not None:
@@ -254,7 +322,11 @@ def main():
         argument_spec=dict(
             config=dict(type='dict'),
             src=dict(type='path'),
-            prune=dict(type='bool', default=False),
+            prune=dict(type='raw', default=False),
+            keep=dict(type='list', elements='str', default=[]),
+            merge=dict(type='bool', default=False),
+            backup=dict(type='bool', default=False),
+            file=dict(type='path'),
             kind=dict(type='str', choices=['port', 'device', 'modem', 'global']),
             name=dict(type='str'),
             fields=dict(type='dict', default={}),
@@ -287,12 +359,36 @@ def main():
     args = [tool, 'apply', '--json']
     args += ['--check'] if module.check_mode else []
     args += ['--diff'] if module._diff else []
-    args += ['--prune'] if p['prune'] else []
+    prune = p['prune']
+    if isinstance(prune, str) and prune.strip().lower() in TRUTHS:
+        prune = TRUTHS[prune.strip().lower()]
+    if isinstance(prune, str):
+        prune = [k.strip() for k in prune.split(',') if k.strip()]
+    if isinstance(prune, list):
+        unknown = [k for k in prune if k not in KINDS]
+        if unknown or not prune:
+            module.fail_json(msg='prune: true, false or a list of %s (not %s)'
+                             % (', '.join(KINDS), ', '.join(map(str, unknown)) or 'an empty list'))
+        args.append('--prune=' + ','.join(prune))
+    elif prune is True:
+        args.append('--prune')
+    elif prune is not False:
+        module.fail_json(msg='prune: true, false or a list of %s' % ', '.join(KINDS))
+    if p['keep'] and prune is False:
+        module.fail_json(msg='keep goes with prune')
+    for pattern in p['keep']:
+        args += ['--keep', pattern]
+    args += ['--merge'] if p['merge'] else []
+    args += ['--backup'] if p['backup'] and not module.check_mode else []
+    args += ['--file', p['file']] if p['file'] else []
     data = None
     if p['src']:
         args.append(p['src'])
     else:
-        data = json.dumps(build_document(p))
+        try:
+            data = json.dumps(build_document(p))
+        except Unconvertible as e:
+            module.fail_json(msg='%s: %s' % (platform.node(), e))
         args.append('-')
     env = {'TSKQDL32_PREFIX': p['prefix']} if p['prefix'] else None
 
@@ -308,6 +404,8 @@ def main():
         module.fail_json(msg='qdlcfg apply gave no report: %s' % out.strip()[:300], rc=rc,
                          stderr=err)
     result = dict(changed=changed, changes=changes)
+    if report.get('backup_file'):
+        result['backup_file'] = report['backup_file']
     if module._diff:
         result['diff'] = diff_of(changes)
     module.exit_json(**result)
