@@ -188,6 +188,9 @@ BackupResult backup_file(const std::string& file, std::string& backup_path);
 // set; 0: not at all), and who is told, after a second of waiting, which lock file and which
 // process (0: unknown) hold it up.
 void set_lock_wait(std::int64_t limit_ms, void (*notice)(const char* lock_path, long holder));
+
+// Whether every local user may read the located file (its "other" read bit).
+bool world_readable(const std::string& file);
 // Why the last write of this thread's latest write call (or batch) failed: what could not be
 // done, the file it concerned and the system's error number. The first failure of the call
 // counts (the later ones follow from it); a write call that starts clears it. step None: no

@@ -61,7 +61,12 @@ protected:
 #ifndef QDLCFG_PATH
         GTEST_SKIP() << "qdlcfg is not built (QDL_BUILD_TOOLS=OFF)";
 #endif
+        // Files as a careful administrator makes them: a password every user could read is
+        // warned about (see CheckWarnsOfWhatBreaksAHost).
+        saved_umask_ = umask(027);
     }
+    void TearDown() override { umask(saved_umask_); }
+    mode_t saved_umask_ = 022;
 
     // Runs qdlcfg with `args`, `input` on stdin; the machine's prefix is in the environment.
     Result run(const std::vector<std::string>& args, const std::string& input = "") {
@@ -274,6 +279,7 @@ TEST_F(Qdlcfg, WhereAgreesWithTheLibraryOnEverySpellingOfTheRegistry) {
 // ---- Records -------------------------------------------------------------------------------
 
 TEST_F(Qdlcfg, SerialPortFieldsReachTheFileAndShowBack) {
+    ok({"add", "modem", "Dial1", "--dial", "ATDT"});
     ok({"add", "port", "LineA", "--type", "kwt-serial", "--port", "COM2", "--baudrate", "9600",
         "--parity", "even", "--stopbits", "1", "--connect-timeout", "5000", "--kwt-t3pp", "120",
         "--multisess", "no", "--modem-record", "Dial1"});
@@ -1052,6 +1058,44 @@ TEST_F(Qdlcfg, CheckFindsEachProblemOnItsLine) {
     EXPECT_EQ(exported.code, 1);
     EXPECT_EQ(Json::parse(exported.out)["modems"][1]["modem_dial"], "ATDT]9");
     EXPECT_NE(exported.err.find("port BadType left out"), std::string::npos) << exported.err;
+}
+
+// What breaks a host rather than the file's reading: warnings (errors with --strict), and the
+// verbs that write such a value say so without refusing it.
+TEST_F(Qdlcfg, CheckWarnsOfWhatBreaksAHost) {
+    qdltest::write_file(machine.default_file(),
+                        "[Pump]\n"                         // 1
+                        "IP_ADDR=hello\n"                  // 2 bad-address
+                        "DEFAULT_PORT=Nowhere\n"           // 3 dangling-reference
+                        "ASSOC_DEVICE=pump\n"              // 4 (itself, letter case aside)
+                        "[Line]\n"                         // 5
+                        "TYPE=VME_PORT\n"                  // 6
+                        "MODEM_RECORDNAME=NoModem\n"       // 7 dangling-reference
+                        "[Global_Parameters]\n"            // 8
+                        "PASSWORD=x\n");                   // 9 readable-password
+    fs::permissions(machine.default_file(), fs::perms::others_read, fs::perm_options::add);
+    const Result r = run({"check", "--json"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    const Json j = Json::parse(r.out);
+    EXPECT_TRUE(j["clean"].get<bool>());
+    std::set<std::pair<int, std::string>> found;
+    for (const Json& p : j["problems"]) {
+        EXPECT_EQ(p["severity"], "warning");
+        found.emplace(p["line"], p["problem"]);
+    }
+    EXPECT_EQ(found, (std::set<std::pair<int, std::string>>{{2, "bad-address"},
+                                                            {3, "dangling-reference"},
+                                                            {7, "dangling-reference"},
+                                                            {9, "readable-password"}}));
+    EXPECT_EQ(run({"check", "--strict"}).code, 1);
+    fs::permissions(machine.default_file(), fs::perms::others_read, fs::perm_options::remove);
+    EXPECT_EQ(Json::parse(run({"check", "--json"}).out)["problems"].size(), 3u);
+
+    const Result added = run({"add", "device", "Meter", "--ip", "10.1.2.300"});
+    EXPECT_EQ(added.code, 0);
+    EXPECT_EQ(added.err, "qdlcfg: warning: Meter IP_ADDR: \"10.1.2.300\" is neither an IPv4 "
+                         "address nor a dotted host name\n");
+    ok({"add", "device", "Valve", "--ip", "plc7.plant.example", "--default-port", "Line"});
 }
 
 TEST_F(Qdlcfg, CheckPassesWhatTheToolWrites) {

@@ -83,6 +83,16 @@ Json change_json(const Change& c, bool diff) {
     return j;
 }
 
+// The sections of the records that changed (the global parameters' own when they did).
+std::vector<std::string> changed_sections(const Outcome& outcome) {
+    std::vector<std::string> out;
+    for (const Change& c : outcome.changes) {
+        if (c.action == Change::Action::Unchanged || c.action == Change::Action::Delete) continue;
+        out.push_back(c.kind == Kind::Global ? std::string("Global_Parameters") : c.name);
+    }
+    return out;
+}
+
 // Ends the verb when something was refused: the session writes nothing.
 void stop_if_refused(const Outcome& outcome) {
     if (!outcome.failed) return;
@@ -139,6 +149,8 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
     const std::vector<std::string> lines =
         opts.diff ? text_diff(before, file_text()) : std::vector<std::string>{};
     write_changes(session);
+    const std::vector<std::string> warnings = opts.check ? std::vector<std::string>{}
+                                                         : warnings_after(changed_sections(outcome));
 
     const std::size_t changed = outcome.changed();
     if (ctx.json) {
@@ -153,9 +165,11 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
             j["lines"] = std::move(file_lines);
         }
         note_backup(j);
+        report_warnings(ctx, warnings, &j);
         write_stdout(j.dump(2) + "\n");
         return kExitOk;
     }
+    report_warnings(ctx, warnings, nullptr);
     std::size_t counts[3] = {0, 0, 0};  // added, updated, deleted
     for (const Change& c : outcome.changes) {
         if (c.action != Change::Action::Unchanged) ++counts[static_cast<int>(c.action)];
@@ -233,10 +247,13 @@ int run_set(const Context& ctx, const SetOptions& opts) {
 
     const Change& c = outcome.changes.front();
     const bool changed = c.action != Change::Action::Unchanged;
+    const std::vector<std::string> warnings = warnings_after(changed_sections(outcome));
+    report_warnings(ctx, warnings, nullptr);
     if (ctx.json) {
         Json j = change_json(c, true);
         j["result"] = changed ? "set" : "unchanged";
         note_backup(j);
+        report_warnings(ctx, warnings, &j);
         write_stdout(j.dump(2) + "\n");
         return kExitOk;
     }

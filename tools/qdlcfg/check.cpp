@@ -49,6 +49,7 @@ struct Problem {
     std::string key;
     std::string code;
     std::string message;
+    bool warning = false;  // breaks a host rather than the file's reading: an error with --strict
 };
 
 using Problems = std::vector<Problem>;
@@ -262,6 +263,112 @@ void check_claims(const std::vector<Section>& sections, Problems& out) {
     }
 }
 
+// ---- warnings: what a host cannot use -------------------------------------------------------
+
+bool is_ipv4(std::string_view v) {
+    int parts = 0;
+    while (true) {
+        std::size_t digits = 0;
+        unsigned value = 0;
+        while (digits < v.size() && v[digits] >= '0' && v[digits] <= '9' && digits < 4) {
+            value = value * 10 + static_cast<unsigned>(v[digits] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) return false;
+        ++parts;
+        v.remove_prefix(digits);
+        if (v.empty()) return parts == 4;
+        if (v.front() != '.' || parts == 4) return false;
+        v.remove_prefix(1);
+    }
+}
+
+// A dotted host name: labels of letters, digits and '-' (not at a label's ends), at most 63
+// bytes each, 253 in all, the last one not all digits.
+bool is_host_name(std::string_view v) {
+    if (v.empty() || v.size() > 253 || v.find('.') == std::string_view::npos) return false;
+    std::string_view last;
+    for (std::string_view rest = v; !rest.empty() || !last.empty();) {
+        const auto dot = rest.find('.');
+        const std::string_view label = rest.substr(0, dot);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') {
+            return false;
+        }
+        for (char c : label) {
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-')) {
+                return false;
+            }
+        }
+        last = label;
+        if (dot == std::string_view::npos) break;
+        rest = rest.substr(dot + 1);
+        if (rest.empty()) return false;
+    }
+    return last.find_first_not_of("0123456789") != std::string_view::npos;
+}
+
+const Entry* entry_of(const Section& s, std::string_view key) {
+    for (const Entry& e : s.entries) {
+        if (same_key(e.key, key)) return &e;
+    }
+    return nullptr;
+}
+
+void check_hosts(const std::vector<Section>& sections, bool password_readable, Problems& out) {
+    // The records of each kind, by folded name (the first section of a name is the record).
+    std::unordered_set<std::string> ports, devices, modems, seen;
+    for (const Section& s : sections) {
+        if (!seen.insert(fold(s.name)).second) continue;
+        if (entry_of(s, "TYPE")) ports.insert(fold(s.name));
+        if (entry_of(s, "MODEM_DIAL")) modems.insert(fold(s.name));
+        for (std::string_view k : {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}) {
+            if (entry_of(s, k)) devices.insert(fold(s.name));
+        }
+    }
+    struct Reference {
+        std::string_view key;
+        const std::unordered_set<std::string>* holder;  // the records it is read from
+        const std::unordered_set<std::string>* target;
+        std::string_view what;
+    };
+    const Reference references[] = {{"DEFAULT_PORT", &devices, &ports, "port"},
+                                    {"ASSOC_DEVICE", &devices, &devices, "device"},
+                                    {"MODEM_RECORDNAME", &ports, &modems, "modem"},
+                                    {"MODEM_RECORDNAME", &devices, &modems, "modem"}};
+    seen.clear();
+    for (const Section& s : sections) {
+        if (!seen.insert(fold(s.name)).second) continue;
+        for (const Reference& r : references) {
+            const Entry* e = entry_of(s, r.key);
+            if (e == nullptr || e->value.empty() || !r.holder->contains(fold(s.name))) continue;
+            if (r.target->contains(fold(e->value))) continue;
+            Problem p{e->line, s.name, e->key, "dangling-reference",
+                      "names the " + std::string(r.what) + " " + e->value +
+                          ", which is not in the file"};
+            p.warning = true;
+            out.push_back(std::move(p));
+        }
+        const Entry* ip = entry_of(s, "IP_ADDR");
+        if (ip != nullptr && devices.contains(fold(s.name)) && !ip->value.empty() &&
+            !is_ipv4(ip->value) && !is_host_name(ip->value)) {
+            Problem p{ip->line, s.name, ip->key, "bad-address",
+                      "\"" + ip->value + "\" is neither an IPv4 address nor a dotted host name"};
+            p.warning = true;
+            out.push_back(std::move(p));
+        }
+        if (password_readable && same_section(s.name, "Global_Parameters")) {
+            if (const Entry* pw = entry_of(s, "PASSWORD"); pw != nullptr && !pw->value.empty()) {
+                Problem p{pw->line, s.name, pw->key, "readable-password",
+                          "every local user can read the file, and so the password "
+                          "(chmod o-r the file)"};
+                p.warning = true;
+                out.push_back(std::move(p));
+            }
+        }
+    }
+}
+
 // `exists` false: there is no file, which every call reads as an empty one (clean).
 void emit(const Context& ctx, const std::string& file, bool exists, Problems& problems) {
     std::stable_sort(problems.begin(), problems.end(),
@@ -271,10 +378,13 @@ void emit(const Context& ctx, const std::string& file, bool exists, Problems& pr
         for (const Problem& p : problems) {
             list.push_back({{"line", p.line}, {"section", text_to_json(p.section)},
                             {"key", text_to_json(p.key)}, {"problem", p.code},
+                            {"severity", p.warning ? "warning" : "error"},
                             {"message", text_to_json(p.message)}});
         }
+        const bool errors = std::any_of(problems.begin(), problems.end(),
+                                        [](const Problem& p) { return !p.warning; });
         const Json j = {
-            {"file", text_to_json(file)}, {"exists", exists}, {"clean", problems.empty()},
+            {"file", text_to_json(file)}, {"exists", exists}, {"clean", !errors},
             {"problems", list}};
         write_stdout(j.dump(2) + "\n");
         return;
@@ -286,14 +396,61 @@ void emit(const Context& ctx, const std::string& file, bool exists, Problems& pr
     }
     Table t({"LINE", "SECTION", "KEY", "PROBLEM", "DETAIL"});
     for (const Problem& p : problems) {
-        t.add({std::to_string(p.line), p.section, p.key, p.code, p.message});
+        t.add({std::to_string(p.line), p.section, p.key,
+               p.warning ? "warning: " + p.code : p.code, p.message});
     }
     write_stdout(t.render() + std::to_string(problems.size()) + " problem(s) in " + file + "\n");
 }
 
+Problems host_warnings(const std::string& text, bool password_readable) {
+    Problems out;
+    check_hosts(parse_profile(split_lines(text)), password_readable, out);
+    return out;
+}
+
 }  // namespace
 
-int run_check(const Context& ctx) {
+std::vector<std::string> warnings_for(const std::string& text, bool password_readable,
+                                      const std::vector<std::string>& sections) {
+    std::vector<std::string> out;
+    for (const Problem& p : host_warnings(text, password_readable)) {
+        const bool concerned = sections.empty() ||
+                               std::any_of(sections.begin(), sections.end(), [&](const auto& s) {
+                                   return same_section(s, p.section);
+                               });
+        if (concerned) out.push_back(p.section + " " + p.key + ": " + p.message);
+    }
+    return out;
+}
+
+namespace {
+
+bool readable_by_all(const std::string& file) { return qdl::platform::world_readable(file); }
+
+}  // namespace
+
+std::vector<std::string> warnings_after(const std::vector<std::string>& sections) {
+    if (sections.empty()) return {};
+    const std::string file = locate().file;
+    std::string text;
+    if (!read_config_file(file, text)) return {};
+    return warnings_for(text, readable_by_all(file), sections);
+}
+
+void report_warnings(const Context& ctx, const std::vector<std::string>& warnings,
+                     Json* answer) {
+    if (ctx.json) {
+        if (answer != nullptr && !warnings.empty()) {
+            Json list = Json::array();
+            for (const std::string& w : warnings) list.push_back(text_to_json(w));
+            (*answer)["warnings"] = std::move(list);
+        }
+        return;
+    }
+    for (const std::string& w : warnings) write_stderr_line("warning: " + w);
+}
+
+int run_check(const Context& ctx, bool strict) {
     const std::string file = locate().file;
     std::string text;
     const bool exists = config_file_state(file) != FileState::Missing;
@@ -307,8 +464,14 @@ int run_check(const Context& ctx) {
     check_names(sections, problems);
     check_entries(sections, problems);
     check_claims(sections, problems);
+    check_hosts(sections, exists && readable_by_all(file), problems);
+    if (strict) {
+        for (Problem& p : problems) p.warning = false;
+    }
     emit(ctx, file, exists, problems);
-    return problems.empty() ? kExitOk : kExitRefused;
+    const bool errors = std::any_of(problems.begin(), problems.end(),
+                                    [](const Problem& p) { return !p.warning; });
+    return errors ? kExitRefused : kExitOk;
 }
 
 }  // namespace qdlcfg

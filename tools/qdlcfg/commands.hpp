@@ -86,7 +86,20 @@ struct GetOptions {
 };
 int run_get(const Context& ctx, const GetOptions& opts);
 
-int run_check(const Context& ctx);
+// check: errors (what the library misreads or refuses) exit 1; warnings (what breaks a host:
+// a reference to no record, an address no host can use, a password every user can read) are
+// reported and exit 0, unless `strict` makes them errors.
+int run_check(const Context& ctx, bool strict);
+
+// The warnings of check for the file's text, each one line ("SECTION KEY: what"), for the
+// given sections only (all when empty). add, set, apply and import print them after a change.
+std::vector<std::string> warnings_for(const std::string& text, bool password_readable,
+                                      const std::vector<std::string>& sections);
+// The same for the file as it now is (after a change), for those sections.
+std::vector<std::string> warnings_after(const std::vector<std::string>& sections);
+// Warnings as a verb reports them: "warnings" in its JSON answer, or lines on stderr.
+void report_warnings(const Context& ctx, const std::vector<std::string>& warnings,
+                     Json* answer);
 
 // The kinds other than `kind` whose group lists `name` (its section would go with it).
 std::vector<Kind> other_kinds_in_section(Kind kind, const std::string& name);

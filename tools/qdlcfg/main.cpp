@@ -185,6 +185,7 @@ private:
     std::optional<std::string> prefix_;
     std::optional<std::string> file_;
     bool backup_ = false;
+    bool strict_ = false;
     std::optional<double> wait_;
     Action action_;
     const CLI::App* verb_ = nullptr;
@@ -231,8 +232,11 @@ void Cli::add_info_verbs() {
     list->add_option("--key", list_.keys,
                      "only sections holding KEY (with VALUE); at most two")
         ->type_name("KEY[=VALUE]");
-    verb(&app_, "check", "report what the library would misread or refuse in the file",
-         [this] { return run_check(ctx_); });
+    CLI::App* check = verb(&app_, "check",
+                           "report what the library would misread or refuse in the file, and "
+                           "(as warnings) what would break a host",
+                           [this] { return run_check(ctx_, strict_); });
+    check->add_flag("--strict", strict_, "warnings are errors too (exit 1)");
 }
 
 void Cli::add_show() {

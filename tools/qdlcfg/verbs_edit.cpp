@@ -28,15 +28,18 @@ namespace qdlcfg {
 namespace {
 
 void emit_result(const Context& ctx, Kind kind, const std::string& name,
-                 const std::string& result, const std::string& human) {
+                 const std::string& result, const std::string& human,
+                 const std::vector<std::string>& warnings = {}) {
     if (ctx.json) {
         Json j = Json::object();
         j["kind"] = kind_word(kind);
         if (kind != Kind::Global) j["name"] = text_to_json(name);
         j["result"] = result;
         note_backup(j);
+        if (!warnings.empty()) report_warnings(ctx, warnings, &j);
         write_stdout(j.dump(2) + "\n");
     } else {
+        report_warnings(ctx, warnings, nullptr);
         write_stdout(human + "\n" + backup_line());
     }
 }
@@ -85,7 +88,7 @@ int run_add(const Context& ctx, const AddOptions& opts) {
     const std::string what = std::string(kind_word(opts.kind)) + " " + opts.name;
     if (status != QDL_OK) fail_status(what, status);
     if (const int written = session.commit(); written != QDL_OK) fail_status(what, written);
-    emit_result(ctx, opts.kind, opts.name, "added", "added " + what);
+    emit_result(ctx, opts.kind, opts.name, "added", "added " + what, warnings_after({opts.name}));
     return kExitOk;
 }
 

@@ -81,6 +81,11 @@ BackupResult backup_file(const std::string& file, std::string& backup_path) {
     return BackupResult::Made;
 }
 
+bool world_readable(const std::string& file) {
+    struct stat st {};
+    return sys::calls().stat(file.c_str(), &st) == 0 && (st.st_mode & S_IROTH) != 0;
+}
+
 void set_lock_wait(std::int64_t limit_ms, void (*notice)(const char* lock_path, long holder)) {
     sys::lock_wait_limit_ms().store(limit_ms < 0 ? sys::kLockWaitLimit.count() : limit_ms);
     sys::lock_wait_notice() = notice;
