@@ -1070,9 +1070,8 @@ TEST_F(Qdlcfg, CheckWarnsOfWhatBreaksAHost) {
                         "ASSOC_DEVICE=pump\n"              // 4 (itself, letter case aside)
                         "[Line]\n"                         // 5
                         "TYPE=VME_PORT\n"                  // 6
-                        "MODEM_RECORDNAME=NoModem\n"       // 7 dangling-reference
-                        "[Global_Parameters]\n"            // 8
-                        "PASSWORD=x\n");                   // 9 readable-password
+                        "MODEM_RECORDNAME=NoModem\n");     // 7 dangling-reference
+    ok({"set", "global", "--password-stdin"}, "Secret-1\n");  // 8, 9: readable-password
     fs::permissions(machine.default_file(), fs::perms::others_read, fs::perm_options::add);
     const Result r = run({"check", "--json"});
     EXPECT_EQ(r.code, 0) << r.out;
@@ -1096,6 +1095,47 @@ TEST_F(Qdlcfg, CheckWarnsOfWhatBreaksAHost) {
     EXPECT_EQ(added.err, "qdlcfg: warning: Meter IP_ADDR: \"10.1.2.300\" is neither an IPv4 "
                          "address nor a dotted host name\n");
     ok({"add", "device", "Valve", "--ip", "plc7.plant.example", "--default-port", "Line"});
+}
+
+// The promise of check: a file it calls clean survives export | import --replace into an empty
+// machine with every record as it was. Tried on the profile parser's fuzz corpus and on the
+// odd files of the cases above.
+TEST_F(Qdlcfg, WhatCheckCallsCleanSurvivesExportAndImport) {
+    std::vector<std::pair<std::string, bool>> files;  // the text, and code page 932
+    for (const auto& entry : fs::directory_iterator(std::string(QDL_FUZZ_CORPUS) + "/profile")) {
+        const std::string input = qdltest::read_file(entry.path());
+        if (input.size() < 3) continue;
+        const std::size_t size = static_cast<unsigned char>(input[1]) |
+                                 static_cast<std::size_t>(static_cast<unsigned char>(input[2])) << 8;
+        files.emplace_back(input.substr(3, size), (input[0] & 1) != 0);
+    }
+    files.emplace_back("[P1]\nTYPE=KWT_SERIAL\nPORT=COM3\nBAUDRATE=009600\nparity=ODD\n"
+                       "[Dev]\nKWT_ID=<NULL>\nDEFAULT_PORT=P1\nip_addr=10.0.0.1\n"
+                       "[M]\nMODEM_DIAL=\"ATDT 5\"\nMODEM_BREAK=0\n[Global_Parameters]\n"
+                       "CONNECT_TIMEOUT=49\nREQUEST_TIMEOUT=63001\n",
+                       false);
+    const std::string registry = ok_json({"where"})["registry_file"];
+    int clean = 0;
+    for (const auto& [text, cp932] : files) {
+        SCOPED_TRACE(text);
+        qdltest::write_file(registry, cp932 ? "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\"
+                                              "Control\\Nls\\CodePage]\nACP=932\n"
+                                            : "");
+        qdltest::write_file(machine.default_file(), text);
+        const Result checked = run({"check", "--json"});
+        if (checked.code != 0) continue;
+        ++clean;
+        const Result exported = run({"export", "--with-password"});
+        ASSERT_EQ(exported.code, 0) << exported.err << checked.out;
+        const std::string other = machine.scratch_dir() + "/empty-" + std::to_string(clean);
+        fs::create_directories(other);
+        qdltest::write_file(other + "/registry.ini", qdltest::read_file(registry));
+        const Result imported = run({"import", "--replace", "-", "--prefix", other}, exported.out);
+        ASSERT_EQ(imported.code, 0) << imported.err << exported.out;
+        const Result again = run({"export", "--with-password", "--prefix", other});
+        EXPECT_EQ(Json::parse(again.out), Json::parse(exported.out));
+    }
+    EXPECT_GT(clean, 2);
 }
 
 TEST_F(Qdlcfg, CheckPassesWhatTheToolWrites) {

@@ -11,11 +11,13 @@
 #include <unordered_set>
 
 #include "commands.hpp"
+#include "document.hpp"
 #include "library.hpp"
 #include "location.hpp"
 #include "output.hpp"
 #include "platform/platform.h"
 #include "status.hpp"
+#include "tskqdl32.h"
 
 namespace qdlcfg {
 
@@ -263,6 +265,56 @@ void check_claims(const std::vector<Section>& sections, Problems& out) {
     }
 }
 
+// ---- records: what export and import would do with them -------------------------------------
+
+// Every record read as a host reads it, then checked as import checks a document: a value the
+// library reads but no add can write (a time-out of 49) exports, and its import then fails.
+// A record that cannot be read at all (export leaves it out) is reported too, unless its
+// section is reported already.
+void check_records(const std::vector<Section>& sections, Problems& out) {
+    std::unordered_map<std::string, const Section*> first;
+    for (const Section& s : sections) first.try_emplace(fold(s.name), &s);
+    auto line_of = [&](const std::string& name) {
+        const auto it = first.find(fold(name));
+        return it == first.end() ? 0 : it->second->line;
+    };
+    // A section with an error reported already is not clean anyway: one report is enough.
+    auto reported = [&](const std::string& section) {
+        return std::any_of(out.begin(), out.end(), [&](const Problem& p) {
+            return !p.warning && same_section(p.section, section);
+        });
+    };
+    auto check_one = [&](Kind kind, const std::string& name) {
+        Record record(kind);
+        const int line = line_of(kind == Kind::Global ? "Global_Parameters" : name);
+        const std::string section = kind == Kind::Global ? "Global_Parameters" : name;
+        if (reported(section)) return;
+        const int status = read_record(record, name);
+        if (status == QDL_ERR_NOT_FOUND && kind == Kind::Global) return;
+        if (status != QDL_OK) {
+            {
+                out.push_back({line, name, "", "unreadable",
+                               std::string(kind_word(kind)) + " " + name +
+                                   " cannot be read (" + describe_status(status) +
+                                   "): export leaves it out"});
+            }
+            return;
+        }
+        const Json exported = record_to_json(record, JsonStyle::Export, true);
+        Record back(kind);
+        for (const std::string& p : record_from_json(exported, std::string(kind_word(kind)),
+                                                     back)) {
+            out.push_back({line, section, "", "no-round-trip",
+                           "reads as a value that no add can write, so export and import fail: " +
+                               p});
+        }
+    };
+    for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+        for (const std::string& name : list_group(kind)) check_one(kind, name);
+    }
+    check_one(Kind::Global, "");
+}
+
 // ---- warnings: what a host cannot use -------------------------------------------------------
 
 bool is_ipv4(std::string_view v) {
@@ -464,6 +516,7 @@ int run_check(const Context& ctx, bool strict) {
     check_names(sections, problems);
     check_entries(sections, problems);
     check_claims(sections, problems);
+    if (exists) check_records(sections, problems);
     check_hosts(sections, exists && readable_by_all(file), problems);
     if (strict) {
         for (Problem& p : problems) p.warning = false;
