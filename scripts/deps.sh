@@ -7,7 +7,8 @@
 #              libcli11-dev nlohmann-json3-dev: the Linux build (libraries, qdlcfg, tests,
 #              benchmarks)
 #   --docs     doxygen: the docs target
-#   --ansible  ansible-core: the test of the Ansible module (tests/ansible)
+#   --ansible  ansible-core python3-jsonschema: the tests of the Ansible module (tests/ansible)
+#              and of the JSON the tool writes against its schema (docs/json.schema.json)
 #   --windows  mingw-w64 wine wine64 qemu-user wine32:i386: the Windows cross builds and their
 #              tests (scripts/windows.sh), x86_64 under wine64, i686 under Debian's 32-bit wine
 #              in qemu-user (dpkg learns the i386 architecture first). No recommends: qemu-user's
@@ -24,7 +25,7 @@ packages=(cmake g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark
 for arg in "$@"; do
   case $arg in
     --docs) packages+=(doxygen) ;;
-    --ansible) packages+=(ansible-core) ;;
+    --ansible) packages+=(ansible-core python3-jsonschema) ;;
     --windows) packages+=(mingw-w64 wine wine64 qemu-user wine32:i386) ;;
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "usage: scripts/deps.sh [--docs] [--ansible] [--windows] [--fuzz]" >&2; exit 2 ;;

@@ -166,7 +166,7 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
         }
         note_backup(j);
         report_warnings(ctx, warnings, &j);
-        write_stdout(j.dump(2) + "\n");
+        write_stdout(json_document("apply", j));
         return kExitOk;
     }
     report_warnings(ctx, warnings, nullptr);
@@ -254,7 +254,7 @@ int run_set(const Context& ctx, const SetOptions& opts) {
         j["result"] = changed ? "set" : "unchanged";
         note_backup(j);
         report_warnings(ctx, warnings, &j);
-        write_stdout(j.dump(2) + "\n");
+        write_stdout(json_document("set", j));
         return kExitOk;
     }
     if (!changed) {

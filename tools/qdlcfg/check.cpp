@@ -438,7 +438,7 @@ void emit(const Context& ctx, const std::string& file, bool exists, Problems& pr
         const Json j = {
             {"file", text_to_json(file)}, {"exists", exists}, {"clean", !errors},
             {"problems", list}};
-        write_stdout(j.dump(2) + "\n");
+        write_stdout(json_document("check", j));
         return;
     }
     if (problems.empty()) {

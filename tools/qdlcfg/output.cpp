@@ -128,6 +128,13 @@ void write_stderr_line(std::string_view line) {
     (void)write_all(STDERR_FILENO, text);
 }
 
+std::string json_document(std::string_view shape, const nlohmann::ordered_json& body) {
+    nlohmann::ordered_json doc = {{"format", "tskqdl32-" + std::string(shape)},
+                                  {"version", kJsonVersion}};
+    for (const auto& [key, value] : body.items()) doc[key] = value;
+    return doc.dump(2) + "\n";
+}
+
 void write_error(bool json, int exit_code, std::optional<int> status, const std::string& message,
                  const std::vector<std::string>& details) {
     if (!json) {
@@ -146,7 +153,9 @@ void write_error(bool json, int exit_code, std::optional<int> status, const std:
         error["status_name"] = std::string(status_info(*status).name);
     }
     // A message may quote bytes that are not UTF-8 (a record name): replaced, never an error.
-    const nlohmann::ordered_json line = {{"error", error}};
+    const nlohmann::ordered_json line = {{"format", "tskqdl32-error"},
+                                         {"version", kJsonVersion},
+                                         {"error", error}};
     (void)write_all(STDERR_FILENO,
                     line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
                         "\n");

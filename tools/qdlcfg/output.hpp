@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace qdlcfg {
 
 class Table {
@@ -37,6 +39,11 @@ std::string read_whole_file(const std::string& path, bool regular_only,
                             std::size_t limit = SIZE_MAX);
 // Standard input to its end, refused as read_whole_file refuses a file.
 std::string read_standard_input(std::size_t limit);
+
+// Every JSON document the tool writes opens with its shape and the shape's version (see
+// docs/json.md): {"format": "tskqdl32-<shape>", "version": 1, ...the members of `body`}.
+inline constexpr int kJsonVersion = 1;
+std::string json_document(std::string_view shape, const nlohmann::ordered_json& body);
 
 // One line on stderr ("qdlcfg: " + line); errors writing it are ignored.
 void write_stderr_line(std::string_view line);

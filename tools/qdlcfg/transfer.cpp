@@ -329,7 +329,7 @@ void report(const Context& ctx, const Outcome& outcome, bool written) {
         }
         j["records"] = std::move(records);
         note_backup(j);
-        write_stdout(j.dump(2) + "\n");
+        write_stdout(json_document("import", j));
         return;
     }
     std::string summary;

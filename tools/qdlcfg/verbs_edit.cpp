@@ -37,7 +37,7 @@ void emit_result(const Context& ctx, Kind kind, const std::string& name,
         j["result"] = result;
         note_backup(j);
         if (!warnings.empty()) report_warnings(ctx, warnings, &j);
-        write_stdout(j.dump(2) + "\n");
+        write_stdout(json_document("result", j));
     } else {
         report_warnings(ctx, warnings, nullptr);
         write_stdout(human + "\n" + backup_line());

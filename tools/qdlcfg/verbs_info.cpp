@@ -17,7 +17,9 @@ namespace qdlcfg {
 
 namespace {
 
-void emit_json(const Json& json) { write_stdout(json.dump(2) + "\n"); }
+void emit_json(std::string_view shape, const Json& json) {
+    write_stdout(json_document(shape, json));
+}
 
 struct FileKind {
     bool exists = false;
@@ -49,7 +51,7 @@ FileKind file_kind(const std::string& path) {
 
 int run_version(const Context& ctx) {
     if (ctx.json) {
-        emit_json({{"tool", QDLCFG_VERSION}, {"library", library_version()}});
+        emit_json("version", {{"tool", QDLCFG_VERSION}, {"library", library_version()}});
     } else {
         write_stdout("qdlcfg " QDLCFG_VERSION "\nlibrary " + library_version() + "\n");
     }
@@ -64,7 +66,7 @@ int run_where(const Context& ctx) {
     const std::string legacy = legacy_file();
     if (ctx.json) {
         // Paths and the registry's value are bytes: {"hex": ...} when they are not UTF-8.
-        emit_json({{"file", text_to_json(loc.file)},
+        emit_json("where", {{"file", text_to_json(loc.file)},
                    {"exists", kind.exists},
                    {"regular", kind.regular},
                    {"source", loc.given ? "file option" : loc.registered ? "registry" : "default"},
@@ -148,7 +150,7 @@ int run_list(const Context& ctx, const ListOptions& opts) {
         }
     }
     if (ctx.json) {
-        emit_json(json);
+        emit_json("list", json);
     } else {
         write_stdout(t.render());
     }
@@ -165,7 +167,7 @@ int run_show(const Context& ctx, Kind kind, const std::string& name) {
         Json j = Json::object();
         j["kind"] = kind_word(kind);
         j.update(record_to_json(record, JsonStyle::Show));
-        emit_json(j);
+        emit_json("record", j);
         return kExitOk;
     }
     Table t({"FIELD", "KEY", "VALUE", "MEANING"});
