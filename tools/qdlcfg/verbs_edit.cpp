@@ -271,6 +271,11 @@ int run_delete(const Context& ctx, const DeleteOptions& opts) {
     const std::string what = opts.kind == Kind::Global
                                  ? std::string("global parameters")
                                  : std::string(kind_word(opts.kind)) + " " + opts.name;
+    if (status == QDL_ERR_NOT_FOUND) {
+        // Nothing to delete: what was asked for holds already (as Ansible's state=absent).
+        emit_result(ctx, opts.kind, opts.name, "already absent", what + ": already absent");
+        return kExitOk;
+    }
     if (status != QDL_OK) fail_status(what, status);
     if (const int written = session.commit(); written != QDL_OK) {
         fail_status(what + ": the configuration file could not be written, nothing was written",
