@@ -220,7 +220,10 @@ TEST_F(Qdlcfg, WhereFollowsTheRegistryValue) {
     EXPECT_EQ(j["file"], staged);
     EXPECT_EQ(j["source"], "file option");
     EXPECT_FALSE(j["legacy_same"].get<bool>());
-    EXPECT_EQ(ok_json({"list", "ports"})["ports"], Json::array());  // the registered file
+    EXPECT_TRUE(j["legacy_differing_records"].is_null());  // no legacy file yet
+    ok({"add", "port", "Legacy", "--type", "vme", "--file", machine.default_file()});
+    EXPECT_EQ(ok_json({"where", "--file", staged})["legacy_differing_records"], 2);
+    EXPECT_EQ(ok_json({"list", "ports"})["ports"], Json::parse(R"(["Legacy"])"));  // registered
     fails(2, {"where", "--file", std::string(300, 'f')});
 }
 

@@ -54,6 +54,16 @@ void use_config_file(const std::string& path) {
 
 std::string legacy_file() { return platform::locate_file(qdl::kDefaultConfigName); }
 
+std::string configured_path() { return qdl::config_path(qdl::PathBuffer::Shared); }
+
+void set_configured_path(const std::string& path) {
+    for (auto& copy : qdl::path_copies()) {
+        const std::size_t n = std::min(path.size(), copy.size() - 1);
+        std::copy(path.begin(), path.begin() + static_cast<long>(n), copy.begin());
+        copy[n] = '\0';
+    }
+}
+
 Location locate() {
     Location loc;
     const platform::Prefix prefix = platform::find_prefix();

@@ -33,6 +33,11 @@ void use_config_file(const std::string& path);
 // The file the legacy library uses: tsk_cfg.ini in the Windows directory, whatever the registry.
 std::string legacy_file();
 
+// The library's path copies, for a look at another file and back (where compares the current
+// library's file with the legacy one). Nothing may be open in a session meanwhile.
+std::string configured_path();
+void set_configured_path(const std::string& path);
+
 // Reads the whole configuration file into text. False when it cannot be opened (missing,
 // unreadable, or not a regular file: a FIFO is never waited on).
 bool read_config_file(const std::string& file, std::string& text);

@@ -1,6 +1,10 @@
 // verbs_info.cpp - the verbs that only read: version, where, list, show, get.
 #include <sys/stat.h>
 
+#include <map>
+
+#include <optional>
+
 #include "commands.hpp"
 #include "document.hpp"
 #include "library.hpp"
@@ -60,10 +64,53 @@ int run_version(const Context& ctx) {
 
 // ---- where ---------------------------------------------------------------------------------
 
+namespace {
+
+// Every record of the file the library's path copies name, as export would write it.
+std::map<std::string, Json> records_of_file() {
+    std::map<std::string, Json> out;
+    for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+        for (const std::string& name : list_group(kind)) {
+            Record r(kind);
+            const int status = read_record(r, name);
+            out[std::string(kind_word(kind)) + " " + fold(name)] =
+                status == QDL_OK ? record_to_json(r, JsonStyle::Export, true) : Json(status);
+        }
+    }
+    Record g(Kind::Global);
+    if (read_record(g, "") == QDL_OK) out["global"] = record_to_json(g, JsonStyle::Export, true);
+    return out;
+}
+
+// How many records the two files hold differently (in one only, or with other fields).
+std::size_t differing_records(const std::string& current, const std::string& legacy) {
+    const std::string saved = configured_path();
+    set_configured_path(current);
+    const auto a = records_of_file();
+    set_configured_path(legacy);
+    const auto b = records_of_file();
+    set_configured_path(saved);
+    std::size_t n = 0;
+    for (const auto& [key, value] : a) {
+        const auto it = b.find(key);
+        n += it == b.end() || it->second != value ? 1 : 0;
+    }
+    for (const auto& [key, value] : b) n += a.contains(key) ? 0 : 1;
+    return n;
+}
+
+}  // namespace
+
 int run_where(const Context& ctx) {
     const Location loc = locate();
     const FileKind kind = file_kind(loc.file);
     const std::string legacy = legacy_file();
+    // Both files there and not the same: how far apart legacy hosts and current hosts are.
+    std::optional<std::size_t> apart;
+    if (legacy != loc.file && kind.exists && kind.regular &&
+        config_file_state(legacy) == FileState::Readable) {
+        apart = differing_records(loc.configured, legacy);
+    }
     if (ctx.json) {
         // Paths and the registry's value are bytes: {"hex": ...} when they are not UTF-8.
         emit_json("where", {{"file", text_to_json(loc.file)},
@@ -78,7 +125,8 @@ int run_where(const Context& ctx) {
                    {"windows_directory", text_to_json(loc.windows_dir)},
                    {"code_page", loc.code_page},
                    {"legacy_file", text_to_json(legacy)},
-                   {"legacy_same", legacy == loc.file}});
+                   {"legacy_same", legacy == loc.file},
+                   {"legacy_differing_records", apart ? Json(*apart) : Json()}});
         return kExitOk;
     }
     Table t({"WHAT", "VALUE"});
@@ -96,7 +144,9 @@ int run_where(const Context& ctx) {
     t.add({"code page", std::to_string(loc.code_page)});
     t.add({"legacy library's file",
            legacy == loc.file ? legacy + " (the same)"
-                              : legacy + " (a different file: legacy hosts do not see this one)"});
+           : apart ? legacy + " (a different file: " + std::to_string(*apart) +
+                         " record(s) differ between the two)"
+                   : legacy + " (a different file: legacy hosts do not see this one)"});
     write_stdout(t.render());
     return kExitOk;
 }
