@@ -144,7 +144,9 @@ int run_apply(const Context& ctx, const ApplyOptions& opts) {
     std::copy(std::begin(prunable), std::end(prunable), std::begin(doc.prunable));
     Session session(opts.check);
     const std::string before = opts.diff ? file_text() : std::string();
-    const Outcome outcome = reconcile(doc, Goal::Apply, opts.prune);
+    Progress progress("apply", doc.records.size());
+    const Outcome outcome = reconcile(doc, Goal::Apply, opts.prune,
+                                      [&](std::size_t done, std::size_t total) { progress.step(done, total); });
     stop_if_refused(outcome);
     const std::vector<std::string> lines =
         opts.diff ? text_diff(before, file_text()) : std::vector<std::string>{};

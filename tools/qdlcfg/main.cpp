@@ -135,6 +135,7 @@ public:
                         "wait at most this long for another process's lock (30; 0: not at all)")
             ->type_name("SECONDS")
             ->check(CLI::Range(0.0, 86400.0));
+        app_.add_flag("-q,--quiet", quiet_, "no progress on stderr for long work");
         app_.add_flag("--backup", backup_,
                       "keep the file as it was before a change, as FILE.<UTC time>.bak");
         app_.add_option("--file", file_,
@@ -186,6 +187,7 @@ private:
     std::optional<std::string> file_;
     bool backup_ = false;
     bool strict_ = false;
+    bool quiet_ = false;
     std::optional<double> wait_;
     Action action_;
     const CLI::App* verb_ = nullptr;
@@ -466,6 +468,7 @@ int Cli::execute(bool json) {
         }
         if (file_) use_config_file(*file_);
         if (backup_) request_backup();
+        allow_progress(!json && !quiet_);
         // A write held up by another process's lock says so after a second (not in JSON,
         // whose readers expect nothing on stderr but an error).
         const auto notice = json ? nullptr : +[](const char* lock, long holder) {

@@ -128,6 +128,30 @@ void write_stderr_line(std::string_view line) {
     (void)write_all(STDERR_FILENO, text);
 }
 
+namespace {
+bool g_progress_allowed = true;
+}  // namespace
+
+void allow_progress(bool allowed) { g_progress_allowed = allowed; }
+
+Progress::Progress(std::string what, std::size_t total)
+    : what_(std::move(what)),
+      total_(total),
+      shown_(g_progress_allowed && total > kProgressThreshold && isatty(STDERR_FILENO)) {}
+
+void Progress::step(std::size_t done, std::size_t total) {
+    if (!shown_) return;
+    if (total != 0) total_ = total;
+    done = std::min(done, total_);
+    const auto percent = static_cast<unsigned>(done * 100 / total_);
+    if (percent == last_percent_ && done != total_) return;
+    last_percent_ = percent;
+    const std::string line = "\rqdlcfg: " + what_ + ": " + std::to_string(done) + "/" +
+                             std::to_string(total_) + " records (" + std::to_string(percent) +
+                             "%)" + (done == total_ ? "\n" : "");
+    (void)!::write(STDERR_FILENO, line.data(), line.size());
+}
+
 std::string json_document(std::string_view shape, const nlohmann::ordered_json& body) {
     nlohmann::ordered_json doc = {{"format", "tskqdl32-" + std::string(shape)},
                                   {"version", kJsonVersion}};

@@ -45,6 +45,24 @@ std::string read_standard_input(std::size_t limit);
 inline constexpr int kJsonVersion = 1;
 std::string json_document(std::string_view shape, const nlohmann::ordered_json& body);
 
+// Progress of long work on stderr, as apt and git show it: "qdlcfg: import: 4096/100000
+// records (4%)", redrawn in place. Only for more than kProgressThreshold records, when stderr is
+// a terminal and progress is allowed (not with --json or --quiet); the last step ends the line.
+inline constexpr std::size_t kProgressThreshold = 1000;
+void allow_progress(bool allowed);
+class Progress {
+public:
+    Progress(std::string what, std::size_t total);
+    // `total`, when given, replaces the total (a batch learns its deletions as it goes).
+    void step(std::size_t done, std::size_t total = 0);
+
+private:
+    std::string what_;
+    std::size_t total_;
+    bool shown_;
+    unsigned last_percent_ = 101;
+};
+
 // One line on stderr ("qdlcfg: " + line); errors writing it are ignored.
 void write_stderr_line(std::string_view line);
 

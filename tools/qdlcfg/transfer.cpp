@@ -5,7 +5,7 @@
 //   documents  load_document, read_document (-> DocumentContent), reject_document; apply's
 //              "absent" member
 //   import     reconcile (reconcile.cpp) in one session, report
-//   progress   a bar on stderr for long imports on a terminal
+//   progress   a bar on stderr for long imports and exports on a terminal (output.hpp)
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,7 +39,11 @@ namespace {
 // line in `unread`.
 Json read_group(Kind kind, bool with_password, std::vector<std::string>& unread) {
     Json array = Json::array();
-    for (const std::string& name : list_group(kind)) {
+    const std::vector<std::string> names = list_group(kind);
+    Progress progress("export " + std::string(group_word(kind)), names.size());
+    std::size_t done = 0;
+    for (const std::string& name : names) {
+        progress.step(++done);
         Record record(kind);
         const int status = read_record(record, name);
         if (status != QDL_OK) {
@@ -262,23 +266,6 @@ void reject_document(const std::vector<std::string>& problems, std::optional<int
 
 namespace {
 
-class Progress {
-public:
-    explicit Progress(std::size_t total)
-        : total_(total), shown_(total > kThreshold && isatty(STDERR_FILENO)) {}
-    void step(std::size_t done) {
-        if (!shown_ || (done % 16 != 0 && done != total_)) return;
-        const std::size_t filled = done * 40 / total_;
-        std::cerr << "\r[" << std::string(filled, '#') << std::string(40 - filled, '.') << "] "
-                  << done << "/" << total_ << " records" << std::flush;
-        if (done == total_) std::cerr << "\n";
-    }
-
-private:
-    static constexpr std::size_t kThreshold = 300;
-    std::size_t total_;
-    bool shown_;
-};
 
 // What became of a record: added, replaced, unchanged, refused, or "not written" (it would have
 // been added or replaced, but something else was refused, so nothing was written).
@@ -347,9 +334,9 @@ int run_import(const Context& ctx, const ImportOptions& opts) {
     DocumentContent doc = read_document(load_document(opts.file), false);
     if (!doc.problems.empty()) reject_document(doc.problems, doc.status);
     Session session;
-    Progress progress(doc.records.size());
+    Progress progress("import", doc.records.size());
     const Outcome outcome = reconcile(doc, opts.replace ? Goal::Replace : Goal::Add, false,
-                                      [&](std::size_t done, std::size_t) { progress.step(done); });
+                                      [&](std::size_t done, std::size_t total) { progress.step(done, total); });
     const int written = outcome.failed ? outcome.status : session.commit();
     session.abandon();
     report(ctx, outcome, !outcome.failed && written == QDL_OK);
