@@ -5,17 +5,8 @@
 # The first run changes every host, the second none (changed=0), and the host's own modem is
 # still there. Exit 0 when all hold; 77 when there is no ansible-playbook.
 set -eu
-qdlcfg=$1 src=$2 playbook=${3:-ansible-playbook}
-command -v "$playbook" >/dev/null || { echo "fleet test: $playbook not found (skipped)"; exit 77; }
-work=$(mktemp -d "${TMPDIR:-/tmp}/qdl-fleet.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-fail() { echo "fleet test: $*" >&2; [ -f "$work/out" ] && cat "$work/out" >&2; exit 1; }
-
-: >"$work/ansible.cfg"
-export ANSIBLE_CONFIG="$work/ansible.cfg" ANSIBLE_HOME="$work/home" \
-    ANSIBLE_LOCAL_TEMP="$work/tmp" ANSIBLE_REMOTE_TEMP="$work/remote-tmp" \
-    ANSIBLE_LIBRARY="$src/contrib/ansible/library" ANSIBLE_NOCOLOR=1 \
-    ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_STDOUT_CALLBACK=default
+name="fleet test"
+. "$(dirname "$0")/common.sh"
 python=$("$playbook" --version | sed -n 's/^ *python version = .*(\(.*\))$/\1/p')
 python=${python:-python3}
 

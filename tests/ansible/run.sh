@@ -7,18 +7,8 @@
 # logged.py runs the module as on a managed host and reads what it sends to syslog, where the
 # password must never be. Exit 0 when all hold; 77 when there is no ansible-playbook.
 set -eu
-qdlcfg=$1 src=$2 playbook=${3:-ansible-playbook}
-command -v "$playbook" >/dev/null || { echo "ansible test: $playbook not found (skipped)"; exit 77; }
-work=$(mktemp -d "${TMPDIR:-/tmp}/qdl-ansible.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-fail() { echo "ansible test: $*" >&2; [ -f "$work/out" ] && cat "$work/out" >&2; exit 1; }
-
-# Everything Ansible keeps goes under $work, never into ~/.ansible or a cwd ansible.cfg.
-: >"$work/ansible.cfg"
-export ANSIBLE_CONFIG="$work/ansible.cfg" ANSIBLE_HOME="$work/home" \
-    ANSIBLE_LOCAL_TEMP="$work/tmp" ANSIBLE_REMOTE_TEMP="$work/remote-tmp" \
-    ANSIBLE_LIBRARY="$src/contrib/ansible/library" ANSIBLE_NOCOLOR=1 \
-    ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_STDOUT_CALLBACK=default
+name="ansible test"
+. "$(dirname "$0")/common.sh"
 export TSKQDL32_PREFIX="$work/machine"
 ini=$TSKQDL32_PREFIX/windows/tsk_cfg.ini
 secret=Qx7-never-shown

@@ -403,6 +403,8 @@ def main():
     except (ValueError, KeyError, TypeError):
         module.fail_json(msg='qdlcfg apply gave no report: %s' % out.strip()[:300], rc=rc,
                          stderr=err)
+    for warning in report.get('warnings') or []:
+        module.warn('qdlcfg: %s' % warning)
     result = dict(changed=changed, changes=changes)
     if report.get('backup_file'):
         result['backup_file'] = report['backup_file']
