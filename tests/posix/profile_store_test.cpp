@@ -707,9 +707,11 @@ TEST(IniEdits, EditedDocumentReadsAsItsTextReadAfresh) {
     };
     const auto view = [](const ini::Document& doc) {
         std::string out;
-        for (const ini::Block& b : doc.blocks) {
-            if (b.dead) continue;
-            out += "{" + b.name + (b.has_header ? "|h" : "") + "|" + b.text + "|";
+        for (std::uint32_t s = 0; s < doc.sections.size(); ++s) {
+            if (doc.sections[s].dead) continue;
+            const ini::Block b = ini::block(doc, s);
+            out.append("{").append(b.name).append(b.has_header ? "|h|" : "|").append(b.text);
+            out.append("|");
             for (const ini::Line& l : b.entries) {
                 out += std::to_string(l.begin) + "," + std::to_string(l.end) + "," +
                        std::to_string(l.equals) + ";";
@@ -717,8 +719,8 @@ TEST(IniEdits, EditedDocumentReadsAsItsTextReadAfresh) {
             out += "}";
         }
         for (const char* name : {"s", "t", "u", "b"}) {
-            const ini::Block* b = ini::find_section(doc, name);
-            out += std::string(name) + "=" + (b != nullptr ? b->text : "-") + ";";
+            const auto b = ini::find_section(doc, name);
+            out.append(name).append("=").append(b ? b->text : "-").append(";");
         }
         return out;
     };
