@@ -18,9 +18,11 @@
 #
 # Usage: bench/scale.sh [--repetitions N] [--sizes "1000 10000 100000"]
 #                       [--tool-sizes "1000 10000 100000"] [--keys 13|18] [--timeout SECONDS]
-#                       [--skip-build]
+#                       [--compact] [--skip-build]
 # Ports carry --keys keys each (13 by default, so that 1,000,000 ports stay below the 256 MiB
-# limit of a configuration file). A process that runs longer than --timeout (default 600 s)
+# limit of a configuration file). Documents are indented as qdlcfg export writes them, or with
+# --compact without white space (the indented document of 1,000,000 ports, 361 MB, is past
+# the tool's 256 MiB limit of a document; the compact one is 191 MB). A process that runs longer than --timeout (default 600 s)
 # is stopped and shown as such. Build directory: QDL_BENCH_SCALE_DIR (default
 # /tmp/build-bench-scale), built with JOBS jobs (default 2); work files in TMPDIR.
 set -euo pipefail
@@ -31,6 +33,7 @@ repetitions=5
 sizes="1000 10000 100000"
 tool_sizes="1000 10000 100000"
 keys=13
+compact=
 timeout=600
 build=1
 
@@ -41,8 +44,9 @@ while [[ $# -gt 0 ]]; do
     --tool-sizes) tool_sizes=$2; shift 2 ;;
     --keys) keys=$2; shift 2 ;;
     --timeout) timeout=$2; shift 2 ;;
+    --compact) compact=compact; shift ;;
     --skip-build) build=0; shift ;;
-    -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
     *) echo "scale.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -71,16 +75,17 @@ echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC'); machine: $(nproc) cores, $cpu," \
      "$(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo);" \
      "work files on $(findmnt -n -o FSTYPE -T "$work" 2>/dev/null || stat -f -c %T "$work")"
 echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg); repetitions: $repetitions;" \
-     "ports with $keys keys"
+     "ports with $keys keys; documents ${compact:-indented}"
 echo
 
-python3 - "$build_dir" "$work" "$repetitions" "$sizes" "$tool_sizes" "$keys" "$timeout" <<'PY'
+python3 - "$build_dir" "$work" "$repetitions" "$sizes" "$tool_sizes" "$keys" "$timeout" \
+  "$compact" <<'PY'
 import os, shutil, statistics, subprocess, sys, time
 
 build, work, reps = sys.argv[1], sys.argv[2], int(sys.argv[3])
 sizes = [int(n) for n in sys.argv[4].split()]
 tool_sizes = [int(n) for n in sys.argv[5].split()]
-keys, limit = sys.argv[6], float(sys.argv[7])
+keys, limit, compact = sys.argv[6], float(sys.argv[7]), sys.argv[8:9] == ["compact"]
 host = os.path.join(build, "bench/scale_host")
 ref = os.path.join(build, "bench/scale_tool_ref")
 tool = os.path.join(build, "tools/qdlcfg/qdlcfg")
@@ -91,7 +96,7 @@ def machine(name):
     return prefix, os.path.join(prefix, "windows", "tsk_cfg.ini")
 
 def run(args, prefix, setup=None, out=os.devnull):
-    """One process: (seconds, peak KiB); seconds is None when it failed or was stopped."""
+    """One process: (seconds, peak KiB); instead of seconds, why it failed or was stopped."""
     if setup:
         setup()
     env = dict(os.environ, TSKQDL32_PREFIX=prefix)
@@ -99,16 +104,20 @@ def run(args, prefix, setup=None, out=os.devnull):
     start = time.perf_counter()
     try:
         with open(out, "wb") as so:
-            rc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", mem] + args, env=env,
-                                stdout=so, stderr=subprocess.PIPE, timeout=limit).returncode
+            p = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", mem] + args, env=env,
+                               stdout=so, stderr=subprocess.PIPE, timeout=limit)
     except subprocess.TimeoutExpired:
         return "stopped", 0
     seconds = time.perf_counter() - start
+    rc = p.returncode
+    if rc != 0:
+        lines = p.stderr.decode(errors="replace").strip().splitlines()
+        return f"failed ({lines[-1] if lines else 'exit ' + str(rc)})", 0
     try:
         kib = int(open(mem).read().split()[-1])
     except (OSError, ValueError, IndexError):
         kib = 0
-    return (seconds if rc == 0 else None), kib
+    return seconds, kib
 
 def measure(cases, prefix):
     """cases: name -> (args, setup). Interleaved repetitions; name -> (median s, peak KiB)."""
@@ -119,7 +128,7 @@ def measure(cases, prefix):
             if times[name] and not isinstance(times[name][-1], float):
                 continue  # failed or stopped once: not run again
             t, kib = run(args, prefix, setup)
-            times[name].append(t if isinstance(t, float) else (t or "failed"))
+            times[name].append(t)
             peak[name] = max(peak[name], kib)
     result = {}
     for name, ts in times.items():
@@ -200,7 +209,8 @@ tool_rows = []
 for n in tool_sizes:
     prefix, cfg = machine(f"tool-{n}")
     doc = os.path.join(work, f"doc-{n}.json")
-    subprocess.run([ref, "document", str(n), doc, keys], check=True)
+    subprocess.run([ref, "document", str(n), doc, keys] + (["compact"] if compact else []),
+                   check=True)
     empty = os.path.join(work, "empty.ini")
     open(empty, "w").close()
     shutil.copyfile(empty, cfg)

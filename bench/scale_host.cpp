@@ -3,9 +3,10 @@
 // is one short process that scale.sh times from outside (wall clock, peak resident size); the
 // warm mode times its own operations.
 //
-//   scale_host file N PATH        writes the global parameters and N serial ports P000001...
-//                                 (every field set: 18 keys, 270 bytes a port) as the Linux
-//                                 store writes them (LF)
+//   scale_host file N PATH [KEYS] writes the global parameters and N serial ports P000001...
+//                                 as the Linux store writes them (LF): every field set (KEYS
+//                                 18, 270 bytes a port), or KEYS 13 without KWT_T3P, KWT_T3PP,
+//                                 KWT_T5P, KWT_T5PP and MULTISESS (189 bytes a port)
 //   scale_host get NAME           QDL_Get_Record of port NAME: a host's first get (load, one get)
 //   scale_host add NAME           QDL_Add_Record of a new port NAME: a host's first write
 //   scale_host read-scan PATH     the file read into memory and its line breaks found (memchr)
@@ -73,8 +74,14 @@ PortRecord full_port(const std::string& name) {
     return r;
 }
 
-// The bytes the store writes for the global parameters (no password) and ports 1 to n.
-std::string workload_text(int n) {
+// The bytes the store writes for the global parameters (no password) and ports 1 to n, with
+// all 18 keys or the 13 that leave out the optional timers and MULTISESS.
+bool optional_key(std::string_view key) {
+    return key == "KWT_T3P" || key == "KWT_T3PP" || key == "KWT_T5P" || key == "KWT_T5PP" ||
+           key == "MULTISESS";
+}
+
+std::string workload_text(int n, int keys) {
     std::string t = "[Global_Parameters]\nCONNECT_TIMEOUT=5000\nREQUEST_TIMEOUT=20000\n";
     static constexpr std::array<std::pair<const char*, const char*>, 18> kKeys{{
         {"PORT", "COM1"}, {"TYPE", "KWT_SERIAL"}, {"STOPBITS", "1"}, {"PARITY", "EVEN"},
@@ -85,7 +92,10 @@ std::string workload_text(int n) {
     t.reserve(t.size() + static_cast<std::size_t>(n) * 272);
     for (int i = 1; i <= n; ++i) {
         t.append("[").append(port_name(i)).append("]\n");
-        for (const auto& [key, value] : kKeys) t.append(key).append("=").append(value).append("\n");
+        for (const auto& [key, value] : kKeys) {
+            if (keys < 18 && optional_key(key)) continue;
+            t.append(key).append("=").append(value).append("\n");
+        }
     }
     return t;
 }
@@ -153,12 +163,14 @@ int warm(int n, int rounds) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "file" && argc == 4) {
-        return write_file(argv[3], workload_text(std::atoi(argv[2]))) ? 0 : fail("write failed");
+    if (mode == "file" && (argc == 4 || argc == 5)) {
+        const int keys = argc == 5 ? std::atoi(argv[4]) : 18;
+        return write_file(argv[3], workload_text(std::atoi(argv[2]), keys)) ? 0
+                                                                             : fail("write failed");
     }
     if (mode == "get" && argc == 3) {
         PortRecord r;
-        return QDL_Get_Record(RECORD_PORT, argv[2], &r) == QDL_OK && r.kwt_t5pp == 52000
+        return QDL_Get_Record(RECORD_PORT, argv[2], &r) == QDL_OK && r.kwt_t5 == 50000
                    ? 0
                    : fail("get failed");
     }
@@ -172,6 +184,6 @@ int main(int argc, char** argv) {
         return read_file(argv[2], text) && replace_file(argv[2], text) ? 0 : fail("failed");
     }
     if (mode == "warm" && argc == 4) return warm(std::atoi(argv[2]), std::atoi(argv[3]));
-    return fail("usage: scale_host file N PATH | get NAME | add NAME | read-scan PATH | "
+    return fail("usage: scale_host file N PATH [KEYS] | get NAME | add NAME | read-scan PATH | "
                 "read-rewrite PATH | warm N ROUNDS");
 }
