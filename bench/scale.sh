@@ -22,8 +22,8 @@
 # Ports carry --keys keys each (13 by default, so that 1,000,000 ports stay below the 256 MiB
 # limit of a configuration file). Documents are indented as qdlcfg export writes them, or with
 # --compact without white space (the indented document of 1,000,000 ports, 361 MB, is past
-# the tool's 256 MiB limit of a document; the compact one is 191 MB). A process that runs longer than --timeout (default 600 s)
-# is stopped and shown as such. Build directory: QDL_BENCH_SCALE_DIR (default
+# the tool's 256 MiB limit of a document; the compact one is 239 MB). A process that runs
+# longer than --timeout (default 600 s) is stopped and shown as such. Build directory: QDL_BENCH_SCALE_DIR (default
 # /tmp/build-bench-scale), built with JOBS jobs (default 2); work files in TMPDIR.
 set -euo pipefail
 
@@ -179,10 +179,11 @@ for n in sizes:
         "read+rewrite": ([host, "read-rewrite", cfg], put_back),
     }, prefix)
     put_back()
-    warm = subprocess.run([host, "warm", str(n), "15"], env=dict(os.environ, TSKQDL32_PREFIX=prefix),
-                          check=True, capture_output=True, text=True).stdout.split()
+    warm = subprocess.run([host, "warm", str(n), "15"], check=True, capture_output=True,
+                          text=True, env=dict(os.environ, TSKQDL32_PREFIX=prefix)).stdout.split()
     w = {warm[i]: float(warm[i + 1]) / 1000 for i in range(0, len(warm), 2)}
-    for what, case, yard in (("first get", "get", "read+scan"), ("first add", "add", "read+rewrite")):
+    for what, case, yard in (("first get", "get", "read+scan"),
+                             ("first add", "add", "read+rewrite")):
         t, y = r[case][0], r[yard][0]
         lib_rows.append([what, f"{n:,}", fmt_ms(t), yard, fmt_ms(y), fmt_ratio(ratio(t, y)),
                          f"{r[case][1] / file_kib:.2f}x ({r[case][1] / 1024:.1f} MiB)"])

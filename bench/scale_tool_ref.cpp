@@ -112,6 +112,6 @@ int main(int argc, char** argv) {
         std::string text;
         return read_file(argv[2], text) ? 0 : fail("cannot read");
     }
-    return fail("usage: scale_tool_ref document N PATH [KEYS [compact]] | serialise N [KEYS] | parse-rewrite DOC FILE | "
-                "read FILE");
+    return fail("usage: scale_tool_ref document N PATH [KEYS [compact]] | serialise N [KEYS] | "
+                "parse-rewrite DOC FILE | read FILE");
 }

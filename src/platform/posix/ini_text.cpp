@@ -259,10 +259,10 @@ std::string_view Document::name_of(std::uint32_t s) const {
 // on its line, and a ']' after it on the same line. A section begins at the start of its
 // header's line and ends where the next one begins.
 Document parse(std::string text) {
+    static_assert(kMaxFileSize < UINT32_MAX, "offsets within a document are 32-bit");
     Document doc;
     doc.base = std::move(text);
     const std::string_view t(doc.base);
-    if (t.size() > UINT32_MAX) return doc;  // never read: files stop at kMaxFileSize
     doc.eol = detect_eol(t);
     doc.sections.emplace_back();  // the nameless part, possibly empty
     std::size_t named = 0;

@@ -97,6 +97,7 @@ struct Detail {
     std::vector<Line> entries;
 };
 
+// Made by parse (parse("") for an empty one): it always holds the nameless part and an index.
 struct Document {
     std::string base;               // the text as read; untouched sections are spans of it
     std::vector<Section> sections;  // in file order; [0] is the nameless leading part
