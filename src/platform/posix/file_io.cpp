@@ -107,27 +107,38 @@ int open_regular(const char* path, int flags, mode_t mode) {
 
 bool read_whole(int fd, std::string& out, std::uint64_t limit) {
     out.clear();
+    // Read straight into `out`: sized for what fstat announces plus one byte, which tells a file
+    // that grew meanwhile or is longer than the limit; grown while more comes.
     struct stat st {};
+    std::uint64_t announced = 0;
     if (g_calls.fstat(fd, &st) == 0 && st.st_size > 0) {
-        out.reserve(static_cast<std::size_t>(
-            std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit)));
+        announced = std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit);
     }
-    char chunk[65536];
+    out.resize(static_cast<std::size_t>(announced + 1));
+    std::size_t have = 0;
     for (;;) {
-        // One byte more than the limit allows tells a longer file from one of exactly `limit`.
-        const std::uint64_t room = limit - out.size() + 1;
-        const ssize_t n = g_calls.read(fd, chunk, std::min<std::uint64_t>(sizeof chunk, room));
+        if (have == out.size()) {
+            out.resize(static_cast<std::size_t>(
+                std::min<std::uint64_t>(std::max<std::size_t>(2 * have, 65536), limit + 1)));
+        }
+        const ssize_t n = g_calls.read(fd, out.data() + have, out.size() - have);
         if (n < 0) {
             if (errno == EINTR) continue;
+            const int err = errno;
+            out.resize(have);
+            errno = err;
             return false;
         }
-        if (n == 0) return true;
-        if (static_cast<std::uint64_t>(n) >= room) {
-            out.append(chunk, static_cast<std::size_t>(room - 1));
+        if (n == 0) {
+            out.resize(have);
+            return true;
+        }
+        have += static_cast<std::size_t>(n);
+        if (have > limit) {  // one byte more than the limit allows
+            out.resize(static_cast<std::size_t>(limit));
             errno = EFBIG;
             return false;
         }
-        out.append(chunk, static_cast<std::size_t>(n));
     }
 }
 

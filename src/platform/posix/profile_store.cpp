@@ -24,8 +24,9 @@
 //                profile_text (the whole copy, for the tool's batch)
 //   writes       profile_write_string: plan the edit, prepare the replacement at the first
 //                change (so that a write that cannot be carried out fails at once), apply it to
-//                the cached text; finish() writes the file once, block by block in pieces
-//                (write_document), never as one copy of the whole text
+//                the cached text; finish() writes the file once, piece by piece
+//                (write_document): runs of untouched sections straight from the text as read,
+//                edited sections gathered in 64 KiB pieces; never one copy of the whole text
 //   CallScope    one process-wide mutex around every exported call
 //
 // Reading, as GetPrivateProfileStringA does it:
@@ -47,6 +48,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -307,7 +309,7 @@ void validate(CachedFile& cf, const std::string& path) {
         return;
     }
     if (!(cf.loaded && cf.state == FileState::Present && ini::same_text(cf.doc, text))) {
-        cf.doc = ini::parse(text);
+        cf.doc = ini::parse(std::move(text));
     }
     cf.state = FileState::Present;
     cf.loaded = true;
@@ -432,26 +434,29 @@ void abandon(ScopeState& scope) {
     scope.slots.clear();
 }
 
-// A document's text goes to its replacement in pieces of this size: besides the parsed copy, a
-// large file is never held whole in memory.
+// Small pieces of a document (edited sections) are gathered up to this size before they are
+// written; a larger piece (a run of untouched sections) is written straight from the copy as
+// read, so a large file is never copied whole for its replacement.
 constexpr std::size_t kWriteChunk = std::size_t{1} << 16;
 
 // Writes the document's text to fd. False (errno set) on a write error.
 bool write_document(int fd, const ini::Document& doc) {
     std::string chunk;
-    chunk.reserve(kWriteChunk);
-    for (const ini::Block& b : doc.blocks) {
-        if (chunk.size() + b.text.size() > kWriteChunk) {
-            if (!sys::write_whole(fd, chunk)) return false;
+    bool ok = true;
+    ini::for_each_piece(doc, [&](std::string_view piece) {
+        if (!ok) return;
+        if (chunk.size() + piece.size() > kWriteChunk && !chunk.empty()) {
+            ok = sys::write_whole(fd, chunk);
             chunk.clear();
         }
-        if (b.text.size() > kWriteChunk) {
-            if (!sys::write_whole(fd, b.text)) return false;
+        if (piece.size() >= kWriteChunk) {
+            ok = ok && sys::write_whole(fd, piece);
         } else {
-            chunk += b.text;
+            if (chunk.capacity() < kWriteChunk) chunk.reserve(kWriteChunk);
+            chunk += piece;
         }
-    }
-    return sys::write_whole(fd, chunk);
+    });
+    return ok && sys::write_whole(fd, chunk);
 }
 
 // Writes the cached document into the slot's temporary file, watches it, and renames it over
@@ -599,8 +604,8 @@ std::string_view without_trailing_spaces(std::string_view s) {
 
 std::uint32_t read_value(const ini::Document& doc, const char* section, const char* key,
                          const char* default_value, char* buffer, std::uint32_t size) {
-    const ini::Block* block = ini::find_section(doc, section);
-    const ini::Line* line = block != nullptr ? ini::find_entry(*block, key) : nullptr;
+    const std::optional<ini::Block> block = ini::find_section(doc, section);
+    const ini::Line* line = block ? ini::find_entry(*block, key) : nullptr;
     if (line != nullptr && line->has_equals()) {
         return copy_string(ini::unquote(block->entry_value(*line)), buffer, size);
     }
@@ -611,7 +616,7 @@ std::uint32_t read_value(const ini::Document& doc, const char* section, const ch
 std::uint32_t read_key_names(const ini::Document& doc, const char* section,
                              const char* default_value, char* buffer, std::uint32_t size) {
     std::string list;
-    if (const ini::Block* block = ini::find_section(doc, section); block != nullptr) {
+    if (const std::optional<ini::Block> block = ini::find_section(doc, section)) {
         for (const ini::Line& l : block->entries) {
             const std::string_view name = block->entry_name(l);
             // An empty name would end the list early; the API never writes one.
@@ -629,9 +634,10 @@ std::uint32_t read_key_names(const ini::Document& doc, const char* section,
 
 std::uint32_t read_section_names(const ini::Document& doc, char* buffer, std::uint32_t size) {
     std::string list;
-    for (const ini::Block& b : doc.blocks) {
-        if (b.dead || !b.has_header || b.name.empty()) continue;
-        list.append(b.name);
+    for (std::uint32_t s = 0; s < doc.sections.size(); ++s) {
+        const ini::Section& sec = doc.sections[s];
+        if (sec.dead || !sec.has_header || sec.name_size == 0) continue;
+        list.append(doc.name_of(s));
         list.push_back('\0');
     }
     if (list.empty()) {
