@@ -223,7 +223,9 @@ int import_document(const std::string& file, std::string& failure) {
 }
 
 int apply_document(const std::string& file, std::string& failure) {
-    return run_verb([&] { return qdlcfg::run_apply({}, {file, false, false, false}); }, failure);
+    qdlcfg::ApplyOptions opts;
+    opts.file = file;
+    return run_verb([&] { return qdlcfg::run_apply({}, opts); }, failure);
 }
 
 // The workload of n ports, made at its first use: the document is checked to hold n + 1

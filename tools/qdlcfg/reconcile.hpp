@@ -50,6 +50,9 @@ constexpr std::size_t kMaxDocumentBytes = std::size_t{256} << 20;
 // or is larger than kMaxDocumentBytes.
 std::string load_document(const std::string& file);
 
+// Whether a valid JSON text names a member twice in one object; `name` receives the first.
+bool first_repeated_member(const std::string& text, std::string& name);
+
 // Checks a document. `allow_absent`: the "absent" member of apply (import refuses it).
 // `partial`: records may name only some fields (apply --merge); they are checked whole once
 // merged with the stored ones.

@@ -195,25 +195,62 @@ void validate_absent(const Json& doc, DocumentContent& content, const Names& nam
 
 }  // namespace
 
+namespace {
+
+// The members of each open object, as the events of a parse report them; the first member
+// named twice in one object.
+class RepeatedMembers : public nlohmann::json_sax<Json> {
+public:
+    std::string repeated;
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override {
+        open_.emplace_back();
+        return true;
+    }
+    bool key(string_t& name) override {
+        if (!open_.back().insert(name).second && repeated.empty()) repeated = name;
+        return repeated.empty();  // the first one is enough
+    }
+    bool end_object() override {
+        open_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+private:
+    std::vector<std::unordered_set<std::string>> open_;
+};
+
+}  // namespace
+
+bool first_repeated_member(const std::string& text, std::string& name) {
+    RepeatedMembers events;
+    Json::sax_parse(text, &events);
+    name = events.repeated;
+    return !name.empty();
+}
+
 DocumentContent read_document(const std::string& text, bool allow_absent, bool partial) {
     DocumentContent content;
     Json doc;
     // A member named twice would be taken once, the last one winning, and what the first held
-    // would be lost without a word (an apply --prune would even delete it): refused.
-    std::vector<std::unordered_set<std::string>> members;
+    // would be lost without a word (an apply --prune would even delete it): refused. Found by
+    // a pass of events over the text (a parse with a callback walks the tree it builds again at
+    // every object's end, which grows with the square of the records).
     std::string repeated;
-    const Json::parser_callback_t note = [&](int, Json::parse_event_t event, Json& parsed) {
-        if (event == Json::parse_event_t::object_start) members.emplace_back();
-        if (event == Json::parse_event_t::object_end && !members.empty()) members.pop_back();
-        if (event == Json::parse_event_t::key && !members.empty() &&
-            !members.back().insert(parsed.get<std::string>()).second && repeated.empty()) {
-            repeated = parsed.get<std::string>();
-        }
-        return true;
-    };
     try {
-        doc = Json::parse(text, note);
-        if (!repeated.empty()) {
+        doc = Json::parse(text);
+        if (first_repeated_member(text, repeated)) {
             content.problems.push_back("the member \"" + repeated +
                                        "\" is given twice in one object");
             return content;
