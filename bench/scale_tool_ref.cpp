@@ -24,45 +24,18 @@
 #include <utility>
 
 #include "native_files.h"
+#include "tool_workload.h"
 #include "qdlcfg/document.hpp"
 #include "qdlcfg/reconcile.hpp"
 
 namespace {
 
 using namespace bench_files;
+using bench_workload::port_name;
+using bench_workload::port_record;
 using qdlcfg::Json;
 using qdlcfg::Kind;
 
-std::string port_name(int i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "P%06d", i);
-    return name;
-}
-
-// A serial port with every field of its type set, as the command line would give them, or all
-// but the five optional ones.
-bool port_record(int i, int keys, qdlcfg::Record& out) {
-    static constexpr std::pair<const char*, const char*> kFields[] = {
-        {"type", "kwt-serial"}, {"connect_timeout", "5000"}, {"request_timeout", "10000"},
-        {"port", "COM1"},       {"stopbits", "1"},           {"parity", "even"},
-        {"baudrate", "19200"},  {"modem_turn", "1500"},      {"kwt_t1", "10000"},
-        {"kwt_t2", "20000"},    {"kwt_t3", "30000"},         {"kwt_t3p", "31000"},
-        {"kwt_t3pp", "32000"},  {"kwt_t4", "40000"},         {"kwt_t5", "50000"},
-        {"kwt_t5p", "51000"},   {"kwt_t5pp", "52000"},       {"multisess", "yes"}};
-    out.put(qdlcfg::name_field(Kind::Port), qdlcfg::Value{true, port_name(i), 0});
-    for (const auto& [key, text] : kFields) {
-        const std::string_view k(key);
-        if (keys < 18 && (k == "kwt_t3p" || k == "kwt_t3pp" || k == "kwt_t5p" ||
-                          k == "kwt_t5pp" || k == "multisess")) {
-            continue;
-        }
-        const qdlcfg::Field* field = qdlcfg::find_field(Kind::Port, key);
-        qdlcfg::Value value;
-        if (field == nullptr || !qdlcfg::parse_value(*field, text, value).empty()) return false;
-        out.put(*field, value);
-    }
-    return true;
-}
 
 std::string document_text(int n, int keys, bool compact = false) {
     Json doc = Json::object();

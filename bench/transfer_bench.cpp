@@ -39,6 +39,7 @@
 #include <benchmark/benchmark.h>
 
 #include "native_files.h"
+#include "tool_workload.h"
 #include "qdlcfg/commands.hpp"
 #include "qdlcfg/document.hpp"
 #include "qdlcfg/reconcile.hpp"
@@ -51,6 +52,8 @@ namespace fs = std::filesystem;
 using qdlcfg::Json;
 using qdlcfg::Kind;
 using namespace bench_files;
+using bench_workload::port_name;
+using bench_workload::port_record;
 
 // ---- Files ---------------------------------------------------------------------------------
 
@@ -119,30 +122,6 @@ private:
 
 constexpr int kSizes[] = {1000, 10000};
 
-std::string port_name(int i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "P%06d", i);
-    return name;
-}
-
-// A serial port with every field of its type set, as the command line would give them.
-bool port_record(int i, qdlcfg::Record& out) {
-    static constexpr std::pair<const char*, const char*> kFields[] = {
-        {"type", "kwt-serial"}, {"connect_timeout", "5000"}, {"request_timeout", "10000"},
-        {"port", "COM1"},       {"stopbits", "1"},           {"parity", "even"},
-        {"baudrate", "19200"},  {"modem_turn", "1500"},      {"kwt_t1", "10000"},
-        {"kwt_t2", "20000"},    {"kwt_t3", "30000"},         {"kwt_t3p", "31000"},
-        {"kwt_t3pp", "32000"},  {"kwt_t4", "40000"},         {"kwt_t5", "50000"},
-        {"kwt_t5p", "51000"},   {"kwt_t5pp", "52000"},       {"multisess", "yes"}};
-    out.put(qdlcfg::name_field(Kind::Port), qdlcfg::Value{true, port_name(i), 0});
-    for (const auto& [key, text] : kFields) {
-        const qdlcfg::Field* field = qdlcfg::find_field(Kind::Port, key);
-        qdlcfg::Value value;
-        if (field == nullptr || !qdlcfg::parse_value(*field, text, value).empty()) return false;
-        out.put(*field, value);
-    }
-    return true;
-}
 
 // The document an export of the global parameters (two time-outs, no password) and N such
 // ports gives.
@@ -153,7 +132,7 @@ std::string document_text(int n) {
     Json ports = Json::array();
     for (int i = 1; i <= n; ++i) {
         qdlcfg::Record r(Kind::Port);
-        if (!port_record(i, r)) return {};
+        if (!port_record(i, 18, r)) return {};
         ports.push_back(qdlcfg::record_to_json(r, qdlcfg::JsonStyle::Export));
     }
     doc["ports"] = std::move(ports);

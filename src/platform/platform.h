@@ -175,9 +175,6 @@ private:
     WriteRecorder* outer_;
 };
 
-// The recorder active on this thread, or null.
-WriteRecorder* active_recorder();
-
 // Keeps a copy of a located configuration file as "<file>.<UTC time>.bak" beside it (a name
 // no file has; "-2", "-3" ... before ".bak" when one does), written whole before it gets its
 // name, with the file's mode. NoFile when there is no file to keep; Failed with errno set.

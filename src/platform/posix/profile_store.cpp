@@ -712,7 +712,6 @@ thread_local WriteRecorder* t_recorder = nullptr;
 
 WriteRecorder::WriteRecorder() : outer_(t_recorder) { t_recorder = this; }
 WriteRecorder::~WriteRecorder() { t_recorder = outer_; }
-WriteRecorder* active_recorder() { return t_recorder; }
 
 bool profile_write_string(const char* section, const char* key, const char* value,
                           const char* path) {
