@@ -35,7 +35,7 @@ int add_record(int kind, void* record) {
     case RECORD_DEVICE: return device_add(static_cast<DeviceRecord*>(record), path);
     case RECORD_GLOBAL: return global_add(static_cast<GlobalParameters*>(record), path);
     default:
-        if constexpr (kEdition.extended) {
+        if constexpr (kModemsBuilt) {
             return modem_add(static_cast<ModemRecord*>(record), path);
         }
         return QDL_ERR_BAD_TYPE;
@@ -52,7 +52,7 @@ int get_record(int kind, const char* name, void* record) {
     case RECORD_DEVICE: return device_get(name, static_cast<DeviceRecord*>(record), path);
     case RECORD_GLOBAL: return global_get(static_cast<GlobalParameters*>(record), path);
     default:
-        if constexpr (kEdition.extended) {
+        if constexpr (kModemsBuilt) {
             return modem_get(name, static_cast<ModemRecord*>(record), path);
         }
         return QDL_ERR_BAD_TYPE;
@@ -69,7 +69,7 @@ int delete_record(int kind, int address_kind, const char* name) {
     case RECORD_DEVICE: return device_delete(kind_code(address_kind), name, path);
     case RECORD_GLOBAL: return global_delete(path);
     default:
-        if constexpr (kEdition.extended) {
+        if constexpr (kModemsBuilt) {
             return modem_delete(name, path);
         }
         return QDL_ERR_BAD_TYPE;

@@ -35,7 +35,7 @@ PathOrigin resolve_config_path(char* buffer, std::size_t size) {
 }
 
 const char* config_path(PathBuffer which) {
-    if constexpr (!kEdition.registry_path) {
+    if (!kEdition.registry_path) {
         (void)which;
         return kDefaultConfigName;
     }

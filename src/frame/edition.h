@@ -82,8 +82,20 @@ namespace qdl {
 
 #if defined(QDL_EDITION_LEGACY)
 inline constexpr const Edition& kEdition = kLegacyEdition;
+#elif defined(QDL_EDITION_SELECTABLE)
+// The tool's own core (never a shared library): the current library's code with the edition
+// chosen once at start, before the first call (qdlcfg --legacy selects kLegacyEdition).
+inline Edition kEdition = kCurrentEdition;
 #else
 inline constexpr const Edition& kEdition = kCurrentEdition;
+#endif
+
+// Whether the modem records and the extended functions are compiled in (the current library's
+// sources); kEdition.extended says whether they are in use.
+#if defined(QDL_EDITION_LEGACY)
+inline constexpr bool kModemsBuilt = false;
+#else
+inline constexpr bool kModemsBuilt = true;
 #endif
 
 }  // namespace qdl

@@ -13,6 +13,7 @@
 //   Pipe          a closed stdout ends the tool quietly; odd files (FIFOs) never make it wait
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,6 +26,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -1188,6 +1190,72 @@ TEST_F(Qdlcfg, FifosAreNeverWaitedOn) {
     EXPECT_EQ(j["registry_note"], "no registry value");
     ok({"add", "port", "Net", "--type", "vme"});
     EXPECT_NE(ini().find("[Net]"), std::string::npos);
+}
+
+// --legacy: the legacy library's file (the registry aside), its rules and its bytes: the file
+// the tool writes is the one the legacy library's own adds write.
+TEST_F(Qdlcfg, LegacyWritesWhatTheLegacyLibraryWrites) {
+    machine.set_registry_path("plant.ini");  // current hosts; legacy hosts read tsk_cfg.ini
+    EXPECT_EQ(ok_json({"--legacy", "where"})["file"], machine.default_file());
+    const std::string doc = headed(R"({
+        "ports": [{"name": "Line", "type": "kwt-serial", "port": "COM2", "modem_dial": "0123",
+                   "baudrate": 9600, "connect_timeout": 100},
+                  {"name": "Bus", "type": "bxln-bus", "bxln_channel": 3, "bxln_addr": "000C8000"}],
+        "devices": [{"name": "Meter", "kwt_id": "K7", "default_port": "Line"}]})");
+    ok({"--legacy", "import", "-"}, doc);
+    const std::string written = ini();
+    EXPECT_NE(written.find("MODEM_DIAL=0123"), std::string::npos) << written;
+    EXPECT_FALSE(fs::exists(machine.windows_dir() + "/plant.ini"));
+    EXPECT_EQ(ok_json({"--legacy", "apply", "-"}, doc)["changed"], false);
+    EXPECT_EQ(Json::parse(ok({"--legacy", "export"}))["library"], "QDL Version 1.01 (03a1)");
+
+    qdltest::remove_file(machine.default_file());
+    void* legacy = dlopen(QDL_LEGACY_SO, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(legacy, nullptr) << dlerror();
+    auto add = reinterpret_cast<int (*)(int, void*)>(dlsym(legacy, "QDL_Add_Record"));
+    DeviceRecord meter;
+    std::memset(&meter, 0xFF, sizeof meter);
+    std::memset(meter.ip_addr, 0, sizeof meter.ip_addr);
+    std::memset(meter.device_model, 0, sizeof meter.device_model);
+    std::snprintf(meter.name, sizeof meter.name, "Meter");
+    std::snprintf(meter.kwt_id, sizeof meter.kwt_id, "K7");
+    std::snprintf(meter.default_port, sizeof meter.default_port, "Line");
+    meter.address_kind = ADDRESS_ALL;
+    LegacyPortRecord line, bus;
+    for (LegacyPortRecord* p : {&line, &bus}) {
+        std::memset(p, 0xFF, sizeof *p);
+        std::memset(p->port, 0, sizeof p->port);
+        std::memset(p->modem_dial, 0, sizeof p->modem_dial);
+        std::memset(p->bxln_pn, 0, sizeof p->bxln_pn);
+    }
+    std::snprintf(line.name, sizeof line.name, "Line");
+    line.port_type = PORT_KWT_SERIAL;
+    std::snprintf(line.port, sizeof line.port, "COM2");
+    std::snprintf(line.modem_dial, sizeof line.modem_dial, "0123");
+    line.baudrate = 9600;
+    line.connect_timeout = 100;
+    std::snprintf(bus.name, sizeof bus.name, "Bus");
+    bus.port_type = PORT_BXLN_BUS;
+    bus.bxln_channel = 3;
+    const unsigned char addr[4] = {0x00, 0x80, 0x0C, 0x00};
+    std::memcpy(bus.bxln_addr, addr, 4);
+    EXPECT_EQ(add(RECORD_DEVICE, &meter), QDL_OK);
+    EXPECT_EQ(add(RECORD_PORT, &line), QDL_OK);
+    EXPECT_EQ(add(RECORD_PORT, &bus), QDL_OK);
+    dlclose(legacy);
+    EXPECT_EQ(ini(), written);
+
+    // What the legacy library has not: modem records, extension fields, a time-out of 0 (it
+    // would read back as 50).
+    fails(2, {"--legacy", "add", "modem", "Dial", "--dial", "1"});
+    fails(2, {"--legacy", "list", "modems"});
+    fails(2, {"--legacy", "add", "port", "Net", "--type", "vme", "--connect-timeout", "0"});
+    EXPECT_NE(fails(4, {"--legacy", "import", "-"},
+                    headed(R"({"ports": [{"name": "Net", "type": "vme",
+                                          "modem_recordname": "Dial"}]})"))
+                  .find("have no field modem_recordname"),
+              std::string::npos);
+    EXPECT_EQ(ini(), written);
 }
 
 // ---- Pipe ----------------------------------------------------------------------------------

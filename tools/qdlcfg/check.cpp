@@ -250,7 +250,8 @@ void check_claims(const std::vector<Section>& sections, Problems& out) {
         bool port = false, device = false, modem = false;
         for (const Entry& e : s.entries) {
             port = port || same_key(e.key, "TYPE");
-            modem = modem || same_key(e.key, "MODEM_DIAL");
+            // A legacy serial port's own dial string; no modem record there.
+            modem = modem || (same_key(e.key, "MODEM_DIAL") && !legacy_rules());
             for (std::string_view k : {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}) {
                 device = device || same_key(e.key, k);
             }
@@ -309,7 +310,7 @@ void check_records(const std::vector<Section>& sections, Problems& out) {
                                p});
         }
     };
-    for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+    for (Kind kind : named_kinds()) {
         for (const std::string& name : list_group(kind)) check_one(kind, name);
     }
     check_one(Kind::Global, "");
@@ -392,6 +393,7 @@ void check_hosts(const std::vector<Section>& sections, bool password_readable, P
     for (const Section& s : sections) {
         if (!seen.insert(fold(s.name)).second) continue;
         for (const Reference& r : references) {
+            if (legacy_rules() && r.key != "DEFAULT_PORT") continue;  // keys it never reads
             const Entry* e = entry_of(s, r.key);
             if (e == nullptr || e->value.empty() || !r.holder->contains(fold(s.name))) continue;
             if (r.target->contains(fold(e->value))) continue;

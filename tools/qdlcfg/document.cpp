@@ -47,7 +47,7 @@ namespace {
 
 // Keys that an object may carry without being a field that is written.
 bool informational_key(Kind kind, const std::string& key) {
-    return (kind == Kind::Port && key == "modem_dial") ||
+    return (kind == Kind::Port && key == "modem_dial" && !legacy_rules()) ||
            (kind == Kind::Global && key == "password_set");
 }
 
@@ -64,6 +64,12 @@ std::vector<std::string> record_from_json(const Json& object, const std::string&
     for (const auto& [key, value] : object.items()) {
         if (informational_key(record.kind(), key)) continue;
         const Field* f = field_by_any_name(record.kind(), key);
+        if (const Field* ext = f == nullptr ? extension_field(record.kind(), key) : nullptr) {
+            problems.push_back(where + ": " + key + ": the legacy library's " +
+                               std::string(group_word(record.kind())) + " have no field " +
+                               std::string(ext->key));
+            continue;
+        }
         if (f == nullptr) {
             const std::string near = closest_field_name(record.kind(), key);
             problems.push_back(where + ": unknown field \"" + key + "\"" +

@@ -208,7 +208,9 @@ std::string_view group_word(Kind kind) {
     return words[static_cast<int>(kind)];
 }
 
-std::span<const Field> fields_of(Kind kind) {
+namespace {
+
+std::span<const Field> all_fields_of(Kind kind) {
     switch (kind) {
     case Kind::Port: return kPortFields;
     case Kind::Device: return kDeviceFields;
@@ -217,6 +219,50 @@ std::span<const Field> fields_of(Kind kind) {
     }
     return {};
 }
+
+// The legacy library's records: no extension fields, and a serial port's dial string is a
+// field of the port itself (written with it, at most 64 bytes; a read gives 32 characters).
+struct LegacyTables {
+    std::vector<Field> port;
+    std::vector<Field> device;
+    LegacyTables() {
+        for (Field f : kPortFields) {
+            if (f.role == Role::Extension) continue;
+            if (f.key == "modem_dial") {
+                f = f.as(Role::Plain);
+                f.options = "--dial";
+                f.meaning = "dial string";
+                f.max_bytes = 64;
+            }
+            port.push_back(f);
+        }
+        for (const Field& f : kDeviceFields) {
+            if (f.role != Role::Extension) device.push_back(f);
+        }
+    }
+};
+
+bool g_legacy = false;
+
+}  // namespace
+
+void use_legacy_rules() { g_legacy = true; }
+
+bool legacy_rules() { return g_legacy; }
+
+std::span<const Kind> named_kinds() {
+    static constexpr Kind kAll[] = {Kind::Port, Kind::Device, Kind::Modem};
+    return std::span<const Kind>(kAll).first(g_legacy ? 2 : 3);
+}
+
+std::span<const Field> fields_of(Kind kind) {
+    if (g_legacy && (kind == Kind::Port || kind == Kind::Device)) {
+        static const LegacyTables tables;
+        return kind == Kind::Port ? tables.port : tables.device;
+    }
+    return all_fields_of(kind);
+}
+
 
 const Field* find_field(Kind kind, std::string_view key) {
     for (const Field& f : fields_of(kind)) {
@@ -281,6 +327,17 @@ const Field* field_by_any_name(Kind kind, std::string_view name) {
     return nullptr;
 }
 
+const Field* extension_field(Kind kind, std::string_view name) {
+    if (!g_legacy) return nullptr;
+    const std::string form = name_form(name);
+    for (const Field& f : all_fields_of(kind)) {
+        if (f.role != Role::Extension) continue;
+        const std::vector<std::string> names = field_names(f);
+        if (std::find(names.begin(), names.end(), form) != names.end()) return &f;
+    }
+    return nullptr;
+}
+
 std::string closest_field_name(Kind kind, std::string_view name) {
     const std::string form = name_form(name);
     std::string best;
@@ -319,7 +376,7 @@ std::span<const Word> port_type_words() { return kPortTypeWords; }
 // ---- Record --------------------------------------------------------------------------------
 
 Record::Record(Kind kind) : kind_(kind), bytes_(record_size(kind), 0xFF) {
-    for (const Field& f : fields_of(kind)) {
+    for (const Field& f : all_fields_of(kind)) {
         if (f.type == Type::Text) std::fill_n(bytes_.begin() + f.offset, f.width, 0);
     }
 }
@@ -504,6 +561,8 @@ std::string parse_decimal(std::string_view text, std::uint32_t max, std::uint32_
 }
 
 std::string check_timeout(std::uint32_t n) {
+    // The legacy library stores a time-out of 0 as 50: it would not read back as given.
+    if (g_legacy) return n >= 50 && n <= 63000 ? "" : "must be a number from 50 to 63000";
     return n == 0 || (n >= 50 && n <= 63000) ? "" : "must be 0 or a number from 50 to 63000";
 }
 
@@ -563,7 +622,7 @@ std::string parse_scalar(const Field& field, std::string_view text, std::uint32_
     case Type::Number32: return parse_decimal(text, 2147483647, n);
     case Type::Timeout: {
         std::string e = parse_decimal(text, 63000, n);
-        return e.empty() ? check_timeout(n) : "must be 0 or a number from 50 to 63000";
+        return e.empty() ? check_timeout(n) : check_timeout(64000);
     }
     case Type::Hex16: return parse_hex(text, 4, n);
     case Type::Hex32: return parse_hex(text, 8, n);

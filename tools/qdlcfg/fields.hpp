@@ -67,7 +67,18 @@ struct Field {
     constexpr Field with(Rule r) const { Field f = *this; f.rule = r; return f; }
 };
 
+// --legacy: the legacy library's rules from here on (record kinds 1 to 3: no modem records;
+// no extension fields; a serial port's dial string is its own field; time-outs of 50 to
+// 63000). Chosen once, before the command line is read (the options come from the tables).
+void use_legacy_rules();
+bool legacy_rules();
+// The kinds of named records: ports, devices and, but with --legacy, modems.
+std::span<const Kind> named_kinds();
+
 std::span<const Field> fields_of(Kind kind);
+// With --legacy: the extension field of the current library that `name` names (for a message
+// that says why it is refused); otherwise null.
+const Field* extension_field(Kind kind, std::string_view name);
 const Field* find_field(Kind kind, std::string_view key);
 // Every name of a field is one of its names everywhere (options, get, set, list --key, JSON):
 // its JSON key, its INI key and its option names, in any letter case, '-' and '_' alike, with

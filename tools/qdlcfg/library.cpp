@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "exports/batch.h"
+#include "frame/edition.h"
 #include "platform/platform.h"
 #include "location.hpp"
 #include "status.hpp"
@@ -118,7 +119,55 @@ std::string backup_line() { return g_backup.empty() ? "" : "backup: " + g_backup
 
 // ---- records -------------------------------------------------------------------------------
 
+namespace {
+
+// --legacy: a port travels as the legacy library's LegacyPortRecord. The tool holds every port
+// in PortRecordEx; the legacy record's serial device name is 6 bytes where the current one's
+// is 8, so every field from the dial string on lies the same 2 bytes lower.
+constexpr qdl::PortLayout kNewPort = qdl::port_layout_of<PortRecord>();
+constexpr qdl::PortLayout kOldPort = qdl::port_layout_of<LegacyPortRecord>();
+constexpr std::size_t kShift = kNewPort.modem_dial - kOldPort.modem_dial;
+static_assert(kNewPort.port == kOldPort.port && kNewPort.port_width - kOldPort.port_width == kShift);
+static_assert(kNewPort.bxln_addr - kOldPort.bxln_addr == kShift &&
+              kNewPort.multisess - kOldPort.multisess == kShift);
+
+void to_legacy(const unsigned char* port, LegacyPortRecord& old) {
+    auto* out = reinterpret_cast<unsigned char*>(&old);
+    std::memcpy(out, port, kOldPort.port + kOldPort.port_width);
+    out[kOldPort.port + kOldPort.port_width - 1] = '\0';  // "COM1".."COM4" and a NUL fit
+    std::memcpy(out + kOldPort.modem_dial, port + kNewPort.modem_dial,
+                kOldPort.size - kOldPort.modem_dial);
+}
+
+void from_legacy(const LegacyPortRecord& old, unsigned char* port) {
+    const auto* in = reinterpret_cast<const unsigned char*>(&old);
+    std::memcpy(port, in, kOldPort.port + kOldPort.port_width);
+    std::memset(port + kOldPort.port + kOldPort.port_width, 0, kShift);
+    std::memcpy(port + kNewPort.modem_dial, in + kOldPort.modem_dial,
+                kOldPort.size - kOldPort.modem_dial);
+}
+
+}  // namespace
+
+void require_kind(Kind kind) {
+    if (kind == Kind::Modem && legacy_rules()) {
+        throw Failure(kExitUsage, "the legacy library has no modem records (--legacy)",
+                      QDL_ERR_BAD_TYPE);
+    }
+}
+
 int read_record(Record& record, const std::string& name) {
+    require_kind(record.kind());
+    if (legacy_rules() && record.kind() != Kind::Global) {
+        if (record.kind() == Kind::Device) {
+            return get_record(RECORD_DEVICE, name.c_str(), record.data());
+        }
+        LegacyPortRecord old;
+        to_legacy(record.data(), old);
+        const int status = get_record(RECORD_PORT, name.c_str(), &old);
+        from_legacy(old, record.data());
+        return status;
+    }
     switch (record.kind()) {
     case Kind::Port: return get_record_ex(RECORD_PORT, name.c_str(), record.data());
     case Kind::Device: return get_record_ex(RECORD_DEVICE, name.c_str(), record.data());
@@ -159,10 +208,17 @@ int add_record(Record& record, int address_kind) {
         auto* device = reinterpret_cast<DeviceRecord*>(record.data());
         device->address_kind = static_cast<std::uint16_t>(address_kind);
     }
+    require_kind(record.kind());
+    if (legacy_rules() && record.kind() == Kind::Port) {
+        LegacyPortRecord old;
+        to_legacy(record.data(), old);
+        return add(RECORD_PORT, &old, false);
+    }
     return add(record_kind(record.kind()), record.data(), needs_extended_add(record));
 }
 
 int delete_record(Kind kind, const std::string& name, int address_kind) {
+    require_kind(kind);
     const int code = record_kind(kind);
     return g_batch ? g_batch->delete_record(code, address_kind, name.c_str())
                    : QDL_Delete_Record(code, address_kind, name.c_str());
@@ -279,6 +335,7 @@ std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra)
     case Kind::Device: keys = {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}; break;
     case Kind::Global: return {};
     }
+    require_kind(kind);
     std::vector<std::string> out = sections_with(keys, extra);
     std::sort(out.begin(), out.end());
     return out;

@@ -56,6 +56,11 @@ std::string backup_line();
 // or as they are when no session is open. Empty when there is no file.
 std::string file_text();
 
+// With --legacy, modem records do not exist: Failure (usage, QDL_ERR_BAD_TYPE) for them.
+void require_kind(Kind kind);
+
+// With --legacy, through the legacy library's plain reads and adds (a port as
+// LegacyPortRecord); otherwise:
 // Reads a record through the extended reads (ports and devices: QDL_Get_Record_Ex; modems:
 // QDL_Get_Modem_Record_Ex; global: QDL_Get_Record). Returns the library's status.
 int read_record(Record& record, const std::string& name);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "fields.hpp"
+#include "frame/edition.h"
 #include "frame/frame.h"
 #include "platform/platform.h"
 #include "platform/posix/posix.h"
@@ -52,6 +54,13 @@ void use_config_file(const std::string& path) {
     g_given = true;
 }
 
+void use_legacy_library() {
+    qdl::kEdition = qdl::kLegacyEdition;  // its records, kinds, limits and version
+    // The legacy library's own file, or --file's: the path copies are read, no registry value.
+    qdl::kEdition.registry_path = true;
+    if (!g_given) set_configured_path(qdl::kDefaultConfigName);
+}
+
 std::string legacy_file() { return platform::locate_file(qdl::kDefaultConfigName); }
 
 std::string configured_path() { return qdl::config_path(qdl::PathBuffer::Shared); }
@@ -76,6 +85,9 @@ Location locate() {
         loc.given = true;
         loc.registry_note = "--file";
         loc.configured = qdl::path_copies()[0].data();
+    } else if (legacy_rules()) {
+        loc.registry_note = "the legacy library reads no registry value";
+        loc.configured = qdl::kDefaultConfigName;
     } else {
         const qdl::PathOrigin origin = qdl::resolve_config_path(path, sizeof path);
         loc.registered = origin == qdl::PathOrigin::Registry;

@@ -30,6 +30,10 @@ Location locate();
 // fit the library's 260-byte path. Call before anything reads the file.
 void use_config_file(const std::string& path);
 
+// --legacy: the library's core runs the legacy library's rules on the legacy library's file
+// (or --file's). Call after use_config_file, before anything reads the file.
+void use_legacy_library();
+
 // The file the legacy library uses: tsk_cfg.ini in the Windows directory, whatever the registry.
 std::string legacy_file();
 

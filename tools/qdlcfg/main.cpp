@@ -141,6 +141,9 @@ public:
         app_.add_option("--file", file_,
                         "this configuration file, not the registered one (no registry lookup)")
             ->type_name("PATH");
+        app_.add_flag("--legacy", legacy_,
+                      "the legacy library's file and rules: tsk_cfg.ini in the Windows "
+                      "directory, ports and devices of its layout, no modem records");
         app_.add_flag_callback("-V,--version", [] { throw CLI::CallForVersion(); },
                                "the versions, as the version verb shows them");
         add_help();
@@ -186,6 +189,7 @@ private:
     std::optional<std::string> prefix_;
     std::optional<std::string> file_;
     bool backup_ = false;
+    bool legacy_ = false;
     bool strict_ = false;
     bool quiet_ = false;
     std::optional<double> wait_;
@@ -420,16 +424,17 @@ std::string usage_message(const CLI::App& root, const CLI::ParseError& e, int ar
     return (named.empty() ? "unexpected arguments" : "unexpected arguments:" + named) + see;
 }
 
-// --json anywhere on the command line: a usage error is reported in JSON too.
-bool json_given(int argc, char** argv) {
+// A flag anywhere on the command line (before "--"): --json, so that a usage error is reported
+// in JSON too; --legacy, whose field tables the options are made from.
+bool flag_given(int argc, char** argv, std::string_view flag) {
     for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
-        if (std::string_view(argv[i]) == "--json") return true;
+        if (std::string_view(argv[i]) == flag) return true;
     }
     return false;
 }
 
 int Cli::run(int argc, char** argv) {
-    const bool json = json_given(argc, argv);
+    const bool json = flag_given(argc, argv, "--json");
     // "--prune=KINDS" is the flag --prune with its kinds: CLI11 takes them as --prune-kinds
     // (an option with an optional value would swallow the FILE after a plain --prune).
     std::vector<std::string> words(argv, argv + argc);
@@ -467,6 +472,7 @@ int Cli::execute(bool json) {
             setenv("TSKQDL32_PREFIX", prefix_->c_str(), 1);
         }
         if (file_) use_config_file(*file_);
+        if (legacy_) use_legacy_library();
         if (backup_) request_backup();
         allow_progress(!json && !quiet_);
         // A write held up by another process's lock says so after a second (not in JSON,
@@ -499,6 +505,7 @@ int Cli::execute(bool json) {
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);  // a closed pipe shows up as EPIPE, handled quietly
+    if (qdlcfg::flag_given(argc, argv, "--legacy")) qdlcfg::use_legacy_rules();
     qdlcfg::Cli cli;
     return cli.run(argc, argv);
 }

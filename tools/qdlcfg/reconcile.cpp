@@ -135,6 +135,7 @@ struct State {
 void survey(State& st, Kind kind) {
     if (st.surveyed[at(kind)]) return;
     st.surveyed[at(kind)] = true;
+    if (kind == Kind::Modem && legacy_rules()) return;  // none there: MODEM_DIAL is a port's
     st.names[at(kind)] = list_group(kind);
     for (const std::string& name : st.names[at(kind)]) {
         st.sections[fold(name)].kinds[at(kind)].name = name;

@@ -27,7 +27,6 @@ namespace {
 
 constexpr std::string_view kFormat = "tskqdl32-configuration";
 constexpr int kFormatVersion = 1;
-constexpr Kind kGroups[] = {Kind::Port, Kind::Device, Kind::Modem};
 
 }  // namespace
 
@@ -75,7 +74,7 @@ int run_export(const Context&, const ExportOptions& opts) {
     doc["format"] = kFormat;
     doc["version"] = kFormatVersion;
     doc["library"] = library_version();
-    for (Kind kind : kGroups) {
+    for (Kind kind : named_kinds()) {
         doc[std::string(group_word(kind))] = read_group(kind, opts.with_password, unread);
     }
     doc["global"] = read_global(opts.with_password, unread);
@@ -139,6 +138,13 @@ void validate_group(const Json& doc, Kind kind, DocumentContent& content, Names&
                     bool partial) {
     const std::string group(group_word(kind));
     if (!doc.contains(group)) return;
+    if (kind == Kind::Modem && legacy_rules()) {
+        // A current library's export says "modems": []; with none in it, it is no group here.
+        if (!doc[group].is_array() || !doc[group].empty()) {
+            content.problems.push_back(group + ": the legacy library has no modem records");
+        }
+        return;
+    }
     content.groups[static_cast<int>(kind)] = true;
     const Json& array = doc[group];
     if (!array.is_array()) {
@@ -170,6 +176,10 @@ void validate_absent(const Json& doc, DocumentContent& content, const Names& nam
                                         [&](Kind k) { return group_word(k) == key; });
         if (kind == std::end(kinds)) {
             content.problems.push_back("absent: unknown member \"" + key + "\"");
+            continue;
+        }
+        if (*kind == Kind::Modem && legacy_rules() && !(list.is_array() && list.empty())) {
+            content.problems.push_back("absent.modems: the legacy library has no modem records");
             continue;
         }
         if (!list.is_array()) {

@@ -192,7 +192,7 @@ int run_set_global(const Context& ctx, const SetGlobalOptions& opts) {
 
 std::vector<Kind> other_kinds_in_section(Kind kind, const std::string& name) {
     std::vector<Kind> others;
-    for (Kind k : {Kind::Port, Kind::Device, Kind::Modem}) {
+    for (Kind k : named_kinds()) {
         if (k == kind) continue;
         const std::vector<std::string> names = list_group(k);
         if (std::any_of(names.begin(), names.end(),

@@ -69,7 +69,7 @@ namespace {
 // Every record of the file the library's path copies name, as export would write it.
 std::map<std::string, Json> records_of_file() {
     std::map<std::string, Json> out;
-    for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+    for (Kind kind : named_kinds()) {
         for (const std::string& name : list_group(kind)) {
             Record r(kind);
             const int status = read_record(r, name);
@@ -182,7 +182,7 @@ std::vector<Kind> kinds_for(const std::string& word) {
     if (word == "ports") return {Kind::Port};
     if (word == "devices") return {Kind::Device};
     if (word == "modems") return {Kind::Modem};
-    return {Kind::Port, Kind::Device, Kind::Modem};
+    return {named_kinds().begin(), named_kinds().end()};
 }
 
 }  // namespace
