@@ -25,7 +25,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -146,6 +148,15 @@ private:
 // lock. False when there is no such file (missing, unreadable or not a regular file) and the
 // call has not written to it. The tool's batch lists these bytes instead of the file.
 bool profile_text(const char* path, std::string& text);
+
+// Every section that a read of its name finds, in file order (a repeated name only the first
+// time), with the names its key listing gives (lines with '=' whose name is not empty and does
+// not begin with ';'), as the active call sees the file. The views last for the visit only.
+// One pass, where a read of the section names and one of each section's keys would scan the
+// sections again and again (a missing file has none). False only for an empty path.
+using SectionVisit =
+    std::function<void(std::string_view name, const std::vector<std::string_view>& keys)>;
+bool profile_sections(const char* path, const SectionVisit& visit);
 
 // One profile write as it was asked for: no key deletes the section, no value deletes the key.
 struct RecordedWrite {

@@ -52,14 +52,14 @@ std::string changes_text(const Outcome& outcome, bool diff) {
         out += std::string(action_word(c.action)) + " " + what(c);
         if (!diff && c.action == Change::Action::Update) {
             std::string names;
-            for (const FieldChange& f : c.fields) {
+            for (const FieldChange& f : c.fields()) {
                 names += (names.empty() ? "" : ", ") + std::string(f.field->key);
             }
             out += " (" + names + ")";
         }
         out += "\n";
         if (!diff) continue;
-        for (const FieldChange& f : c.fields) {
+        for (const FieldChange& f : c.fields()) {
             out += "  " + std::string(f.field->key) + ": " + shown(f, f.before) + " -> " +
                    shown(f, f.after) + "\n";
         }
@@ -74,7 +74,7 @@ Json change_json(const Change& c, bool diff) {
     j["name"] = c.kind == Kind::Global ? Json(nullptr) : text_to_json(c.name);
     if (diff || c.action == Change::Action::Update) {
         Json fields = Json::object();
-        for (const FieldChange& f : c.fields) {
+        for (const FieldChange& f : c.fields()) {
             fields[std::string(f.field->key)] = {{"before", shown_json(f, f.before)},
                                                  {"after", shown_json(f, f.after)}};
         }
@@ -264,7 +264,7 @@ int run_set(const Context& ctx, const SetOptions& opts) {
         return kExitOk;
     }
     std::string fields;
-    for (const FieldChange& f : c.fields) {
+    for (const FieldChange& f : c.fields()) {
         fields += (fields.empty() ? " " : ", ") + std::string(f.field->key) + " " +
                   shown(f, f.before) + " -> " + shown(f, f.after);
     }

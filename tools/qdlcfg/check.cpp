@@ -26,26 +26,29 @@ namespace {
 constexpr std::size_t kValueBytes = 65;   // the most a record read sees of a value
 constexpr std::size_t kLinePiece = 127;   // the listing reads lines in pieces of this size
 
+// Lines, entries and sections are views into the file's text, which outlives them.
 struct Line {
-    std::string text;  // without its line end
+    std::string_view text;  // without its line end
     int number;
     bool ended;        // had a line end
     bool lone_cr = false;  // ended by a CR without LF
 };
 
 struct Entry {
-    std::string key;
-    std::string value;  // as a record read sees it (trimmed, quotes removed)
+    std::string_view key;
+    std::string_view value;  // as a record read sees it (trimmed, quotes removed)
     int line;
 };
 
 struct Section {
-    std::string name;
+    std::string_view name;
     int line;
     std::vector<Entry> entries;
 };
 
 struct Problem {
+    Problem(int at, std::string_view in, std::string_view k, std::string c, std::string m)
+        : line(at), section(in), key(k), code(std::move(c)), message(std::move(m)) {}
     int line;
     std::string section;
     std::string key;
@@ -56,7 +59,7 @@ struct Problem {
 
 using Problems = std::vector<Problem>;
 
-std::vector<Line> split_lines(const std::string& text) {
+std::vector<Line> split_lines(std::string_view text) {
     std::vector<Line> lines;
     std::size_t start = 0;
     int number = 1;
@@ -71,14 +74,14 @@ std::vector<Line> split_lines(const std::string& text) {
     return lines;
 }
 
-std::string trim(const std::string& s) {
-    constexpr const char* ws = " \t\n\v\f\r\x1a";
+std::string_view trim(std::string_view s) {
+    constexpr std::string_view ws = " \t\n\v\f\r\x1a";
     const auto first = s.find_first_not_of(ws);
-    if (first == std::string::npos) return "";
+    if (first == std::string_view::npos) return {};
     return s.substr(first, s.find_last_not_of(ws) - first + 1);
 }
 
-std::string unquote(const std::string& v) {
+std::string_view unquote(std::string_view v) {
     if (v.size() >= 2 && v.front() == v.back() && (v.front() == '"' || v.front() == '\'')) {
         return v.substr(1, v.size() - 2);
     }
@@ -88,24 +91,22 @@ std::string unquote(const std::string& v) {
 std::vector<Section> parse_profile(const std::vector<Line>& lines) {
     std::vector<Section> sections;
     for (const Line& l : lines) {
-        const std::string t = trim(l.text);
+        const std::string_view t = trim(l.text);
         if (t.empty()) continue;
         const auto close = t.rfind(']');
-        if (t.front() == '[' && close != std::string::npos) {
+        if (t.front() == '[' && close != std::string_view::npos) {
             sections.push_back({trim(t.substr(1, close - 1)), l.number, {}});
             continue;
         }
         const auto eq = t.find('=');
-        if (sections.empty() || eq == std::string::npos || t.front() == ';') continue;
+        if (sections.empty() || eq == std::string_view::npos || t.front() == ';') continue;
         sections.back().entries.push_back(
             {trim(t.substr(0, eq)), unquote(trim(t.substr(eq + 1))), l.number});
     }
     return sections;
 }
 
-bool same_key(const std::string& a, std::string_view b) {
-    return same_section(a, std::string(b));
-}
+bool same_key(std::string_view a, std::string_view b) { return same_folded(a, b); }
 
 // ---- the checks ----------------------------------------------------------------------------
 
@@ -148,7 +149,7 @@ void check_names(const std::vector<Section>& sections, Problems& out) {
             out.push_back({s.line, s.name, "", "bad-name",
                            "section name does not begin with a letter: no record can have it"});
         }
-        if (s.name.find_first_of(" ;=[]") != std::string::npos) {
+        if (s.name.find_first_of(" ;=[]") != std::string_view::npos) {
             out.push_back({s.line, s.name, "", "name-listing",
                            "the listing drops blanks, cuts at ';' and reads '=', '[' and ']' "
                            "its own way: it names this section differently or not at all"});
@@ -163,13 +164,13 @@ void check_names(const std::vector<Section>& sections, Problems& out) {
     }
 }
 
-bool is_hex(const std::string& v) {
+bool is_hex(std::string_view v) {
     return std::all_of(v.begin(), v.end(), [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
     });
 }
 
-bool is_decimal(const std::string& v) {
+bool is_decimal(std::string_view v) {
     const std::size_t start = !v.empty() && v[0] == '-' ? 1 : 0;
     return v.size() > start &&
            std::all_of(v.begin() + static_cast<long>(start), v.end(),
@@ -180,11 +181,18 @@ void check_value(const Section& s, const Entry& e, Problems& out) {
     auto report = [&](const char* code, const std::string& message) {
         out.push_back({e.line, s.name, e.key, code, message});
     };
+    // "\"VALUE\"" (built piece by piece: GCC 12 warns falsely of overlap in a + chain here)
+    auto quoted = [&] {
+        std::string q;
+        q.reserve(e.value.size() + 2);
+        q.append(1, '"').append(e.value).append(1, '"');
+        return q;
+    };
     if (e.value.size() > kValueBytes) {
         report("long-value", std::to_string(e.value.size()) +
                                  " bytes: record reads cut it to its first 65 bytes");
     }
-    if (e.value.find_first_of("[]") != std::string::npos) {
+    if (e.value.find_first_of("[]") != std::string_view::npos) {
         report("bracket-value", "the listing takes a line holding '[' or ']' for a section "
                                 "header: the record can go unlisted");
     }
@@ -196,8 +204,8 @@ void check_value(const Section& s, const Entry& e, Problems& out) {
                                                "TCPIP_SLIP", "VME_PORT", "BXLN_BUS"};
     if (same_key(e.key, "TYPE") &&
         std::find(std::begin(type_words), std::end(type_words), e.value) == std::end(type_words)) {
-        report("unknown-type", "unknown TYPE word \"" + e.value +
-                                   "\": reading the port fails with QDL_ERR_BAD_PORT_TYPE");
+        report("unknown-type", "unknown TYPE word " + quoted() +
+                                   ": reading the port fails with QDL_ERR_BAD_PORT_TYPE");
     }
     for (auto [key, digits] : {std::pair<std::string_view, std::size_t>{"BXLN_CONTROL", 4},
                                {"BXLN_PORT", 4}, {"BXLN_ADDR", 8}, {"DEST_ADDR", 8}}) {
@@ -210,7 +218,7 @@ void check_value(const Section& s, const Entry& e, Problems& out) {
                                            const char*>{"PARITY", "ODD", "EVEN", "NONE"},
                                 {"MULTISESS", "YES", "NO", "NO"}}) {
         if (same_key(e.key, key) && e.value != a && e.value != b && e.value != c) {
-            report("bad-word", "\"" + e.value + "\" is no " + std::string(key) +
+            report("bad-word", quoted() + " is no " + std::string(key) +
                                    " word (they are upper case): it reads as unset");
         }
     }
@@ -220,7 +228,7 @@ void check_value(const Section& s, const Entry& e, Problems& out) {
         "KWT_T3P", "KWT_T3PP", "KWT_T4", "KWT_T5", "KWT_T5P", "KWT_T5PP"};
     for (std::string_view key : numbers) {
         if (same_key(e.key, key) && !is_decimal(e.value)) {
-            report("bad-number", "\"" + e.value + "\" is not a decimal number");
+            report("bad-number", quoted() + " is not a decimal number");
         }
     }
 }
@@ -280,10 +288,12 @@ void check_records(const std::vector<Section>& sections, Problems& out) {
         return it == first.end() ? 0 : it->second->line;
     };
     // A section with an error reported already is not clean anyway: one report is enough.
+    std::unordered_set<std::string> with_errors;
+    for (const Problem& p : out) {
+        if (!p.warning) with_errors.insert(fold(p.section));
+    }
     auto reported = [&](const std::string& section) {
-        return std::any_of(out.begin(), out.end(), [&](const Problem& p) {
-            return !p.warning && same_section(p.section, section);
-        });
+        return with_errors.contains(fold(section));
     };
     auto check_one = [&](Kind kind, const std::string& name) {
         Record record(kind);
@@ -398,7 +408,7 @@ void check_hosts(const std::vector<Section>& sections, bool password_readable, P
             if (e == nullptr || e->value.empty() || !r.holder->contains(fold(s.name))) continue;
             if (r.target->contains(fold(e->value))) continue;
             Problem p{e->line, s.name, e->key, "dangling-reference",
-                      "names the " + std::string(r.what) + " " + e->value +
+                      "names the " + std::string(r.what) + " " + std::string(e->value) +
                           ", which is not in the file"};
             p.warning = true;
             out.push_back(std::move(p));
@@ -407,11 +417,12 @@ void check_hosts(const std::vector<Section>& sections, bool password_readable, P
         if (ip != nullptr && devices.contains(fold(s.name)) && !ip->value.empty() &&
             !is_ipv4(ip->value) && !is_host_name(ip->value)) {
             Problem p{ip->line, s.name, ip->key, "bad-address",
-                      "\"" + ip->value + "\" is neither an IPv4 address nor a dotted host name"};
+                      std::string(1, '"').append(ip->value).append(
+                          "\" is neither an IPv4 address nor a dotted host name")};
             p.warning = true;
             out.push_back(std::move(p));
         }
-        if (password_readable && same_section(s.name, "Global_Parameters")) {
+        if (password_readable && same_folded(s.name, "Global_Parameters")) {
             if (const Entry* pw = entry_of(s, "PASSWORD"); pw != nullptr && !pw->value.empty()) {
                 Problem p{pw->line, s.name, pw->key, "readable-password",
                           "every local user can read the file, and so the password "

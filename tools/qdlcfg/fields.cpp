@@ -434,14 +434,38 @@ std::size_t count_chars(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// Whether the active code page has double-byte characters (every one of them has 0x81 as a
+// lead byte): a name without them folds byte by byte.
+bool double_byte_code_page() { return qdl::platform::is_lead_byte(0x81); }
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+}  // namespace
+
 std::string fold(std::string_view name) {
     std::string out(name);
+    const bool dbcs = double_byte_code_page();
     for (std::size_t i = 0; i < out.size(); ++i) {
-        const auto c = static_cast<unsigned char>(out[i]);
-        if (c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c + 32);
-        if (qdl::platform::is_lead_byte(c)) ++i;  // its trail byte is no letter
+        out[i] = lower(out[i]);
+        if (dbcs && qdl::platform::is_lead_byte(static_cast<unsigned char>(out[i]))) {
+            ++i;  // its trail byte is no letter
+        }
     }
     return out;
+}
+
+bool same_folded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    const bool dbcs = double_byte_code_page();
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+        if (dbcs && qdl::platform::is_lead_byte(static_cast<unsigned char>(a[i]))) {
+            if (++i < a.size() && a[i] != b[i]) return false;
+        }
+    }
+    return true;
 }
 
 namespace {

@@ -128,6 +128,8 @@ std::string check_text(const Field& field, std::string_view text);
 // A record name as the library matches section names: ASCII letters to lower case, every other
 // character (a double-byte one of the code page whole) as it is. Equal folds, same section.
 std::string fold(std::string_view name);
+// fold(a) == fold(b), without making either.
+bool same_folded(std::string_view a, std::string_view b);
 
 // The status with which the library itself refuses `text` in this field, when it does: a name
 // or default port that does not begin with a letter, a serial port other than COM1 to COM4, a

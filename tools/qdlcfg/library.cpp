@@ -252,39 +252,13 @@ int choose_address_kind(const Record& device) {
 
 namespace {
 
-// The NUL-separated list that a profile read gives for `section` (null: the section names),
-// read whole: the buffer grows until the list is not cut.
-std::vector<std::string> profile_list(const char* section, const std::string& path) {
-    std::vector<char> buffer(std::size_t{1} << 16);
-    for (;;) {
-        const auto size = static_cast<std::uint32_t>(buffer.size());
-        const std::uint32_t n =
-            qdl::platform::profile_get_string(section, nullptr, "", buffer.data(), size,
-                                              path.c_str());
-        if (n + 2 < size || size >= (std::uint32_t{1} << 31)) {
-            std::vector<std::string> names;
-            for (std::size_t at = 0; at < n;) {
-                const std::size_t len = strnlen(buffer.data() + at, n - at);
-                if (len > 0) names.emplace_back(buffer.data() + at, len);
-                at += len + 1;
-            }
-            return names;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-bool holds_key(const std::vector<std::string>& keys, const std::string& key) {
-    const std::string folded = fold(key);
+bool holds_key(const std::vector<std::string_view>& keys, std::string_view key) {
     return std::any_of(keys.begin(), keys.end(),
-                       [&](const std::string& k) { return fold(k) == folded; });
+                       [&](std::string_view k) { return same_folded(k, key); });
 }
 
-// Whether the section's value of f.key is f.value (any value when f.value is empty).
-bool satisfies(const std::string& section, const std::vector<std::string>& keys, const Filter& f,
-               const std::string& path) {
-    if (!holds_key(keys, f.key)) return false;
-    if (f.value.empty()) return true;
+// Whether the section's value of f.key is f.value.
+bool has_value(const std::string& section, const Filter& f, const std::string& path) {
     std::vector<char> value(f.value.size() + 2);
     const std::uint32_t n = qdl::platform::profile_get_string(
         section.c_str(), f.key.c_str(), "", value.data(),
@@ -294,7 +268,8 @@ bool satisfies(const std::string& section, const std::vector<std::string>& keys,
 
 // Every section of the file as record reads see it: each name once (the first spelling), with
 // the keys of its first occurrence, in file order; those that hold any of `any` and satisfy
-// every filter. A file that exists but cannot be read is a failure.
+// every filter (its key, and its value when one is given). A file that exists but cannot be
+// read is a failure.
 std::vector<std::string> sections_with(const std::vector<std::string>& any,
                                        const std::vector<Filter>& filters) {
     const Location loc = locate();
@@ -302,19 +277,23 @@ std::vector<std::string> sections_with(const std::vector<std::string>& any,
         fail_status("cannot open " + loc.file + ": not a readable regular file", QDL_ERR_FILE);
     }
     std::vector<std::string> out;
-    std::unordered_set<std::string> seen;
-    for (const std::string& name : profile_list(nullptr, loc.configured)) {
-        if (!seen.insert(fold(name)).second) continue;
-        const std::vector<std::string> keys = profile_list(name.c_str(), loc.configured);
-        const bool kind = any.empty() || std::any_of(any.begin(), any.end(), [&](const auto& k) {
-                              return holds_key(keys, k);
-                          });
-        if (!kind) continue;
-        const bool all = std::all_of(filters.begin(), filters.end(), [&](const Filter& f) {
-            return satisfies(name, keys, f, loc.configured);
+    qdl::platform::profile_sections(
+        loc.configured.c_str(), [&](std::string_view name, const std::vector<std::string_view>& keys) {
+            const bool kind = any.empty() || std::any_of(any.begin(), any.end(), [&](const auto& k) {
+                                  return holds_key(keys, k);
+                              });
+            if (!kind) return;
+            if (!std::all_of(filters.begin(), filters.end(),
+                             [&](const Filter& f) { return holds_key(keys, f.key); })) {
+                return;
+            }
+            out.emplace_back(name);
         });
-        if (all) out.push_back(name);
-    }
+    std::erase_if(out, [&](const std::string& name) {
+        return !std::all_of(filters.begin(), filters.end(), [&](const Filter& f) {
+            return f.value.empty() || has_value(name, f, loc.configured);
+        });
+    });
     return out;
 }
 
@@ -341,6 +320,6 @@ std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra)
     return out;
 }
 
-bool same_section(const std::string& a, const std::string& b) { return fold(a) == fold(b); }
+bool same_section(const std::string& a, const std::string& b) { return same_folded(a, b); }
 
 }  // namespace qdlcfg

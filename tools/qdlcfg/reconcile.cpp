@@ -23,6 +23,20 @@ namespace qdlcfg {
 
 bool Change::failed() const { return status != QDL_OK || !problem.empty(); }
 
+namespace {
+std::vector<FieldChange> set_fields(const Record& record, bool removed);
+}  // namespace
+
+std::vector<FieldChange> Change::fields() const {
+    switch (fields_from) {
+    case Fields::None: break;
+    case Fields::After: return set_fields(*after, false);
+    case Fields::Before: return set_fields(*before, true);
+    case Fields::Differ: return differences(*before, *after);
+    }
+    return {};
+}
+
 std::size_t Outcome::changed() const {
     std::size_t n = 0;
     for (const Change& c : changes) n += c.action != Change::Action::Unchanged ? 1 : 0;
@@ -120,6 +134,7 @@ struct State {
     Outcome outcome;
     std::string path;      // the configuration path as the library holds it, once needed
     std::string stand_in;  // a section name the file does not hold, for render
+    std::size_t expected = 0;  // changes to make room for at once: one per document record
     const std::string& config_path() {
         if (path.empty()) path = locate().configured;
         return path;
@@ -158,6 +173,7 @@ const Record* stored(Section& s, Kind kind) {
 // ---- plan ----------------------------------------------------------------------------------
 
 std::size_t push(State& st, Section& s, Change c) {
+    if (st.outcome.changes.empty()) st.outcome.changes.reserve(st.expected);
     st.outcome.changes.push_back(std::move(c));
     s.changes.push_back(st.outcome.changes.size() - 1);
     return st.outcome.changes.size() - 1;
@@ -202,8 +218,8 @@ void plan_record(State& st, const DocumentContent& doc, const Wanted& given) {
     Change c;
     c.kind = kind;
     c.name = w.record.name();
-    c.after = w.record;
     if (!problems.empty()) {
+        c.after = w.record;
         c.action = r != nullptr ? Change::Action::Update : Change::Action::Add;
         const std::size_t i = push(st, s, std::move(c));
         refuse(st, st.outcome.changes[i], QDL_OK, problems.front());
@@ -211,19 +227,21 @@ void plan_record(State& st, const DocumentContent& doc, const Wanted& given) {
     }
     if (s.kinds[at(kind)].name.empty()) {
         c.action = Change::Action::Add;
-        c.fields = set_fields(w.record, false);
+        c.after = w.record;
+        c.fields_from = Change::Fields::After;
     } else if (r != nullptr && (differences(*r, w.record).empty() ||
                                 (st.goal == Goal::Add && kind == Kind::Device &&
                                  holds_fields_of(*r, w.record)))) {
         // Under import a device is built up address by address: one that already holds every
-        // field the document gives has nothing to add.
+        // field the document gives has nothing to add. The record stays as it is stored, so the
+        // change keeps no copy of it (a section rewritten for another record adds it back).
         c.action = Change::Action::Unchanged;
-        c.before = *r;
     } else {
         // Added again under Goal::Add: the library decides (and the section is left alone).
         c.action = st.goal == Goal::Add ? Change::Action::Add : Change::Action::Update;
+        c.after = w.record;
         if (r != nullptr) c.before = *r;
-        c.fields = r != nullptr ? differences(*r, w.record) : set_fields(w.record, false);
+        c.fields_from = r != nullptr ? Change::Fields::Differ : Change::Fields::After;
     }
     push(st, s, std::move(c));
 }
@@ -241,7 +259,7 @@ void plan_delete(State& st, Kind kind, const std::string& name) {
     c.name = s.kinds[at(kind)].name;
     if (const Record* r = stored(s, kind)) {
         c.before = *r;
-        c.fields = set_fields(*r, true);
+        c.fields_from = Change::Fields::Before;
     }
     push(st, s, std::move(c));
 }
@@ -404,8 +422,16 @@ void verify_section(State& st, Section& s, Change* of[3], Change& first) {
 
 void run_section(State& st, Section& s) {
     s.done = true;
+    // The records of the section that change; an unchanged one is the stored record.
     Change* of[3] = {nullptr, nullptr, nullptr};
-    for (std::size_t i : s.changes) of[at(st.outcome.changes[i].kind)] = &st.outcome.changes[i];
+    bool any = false;
+    for (std::size_t i : s.changes) {
+        Change& c = st.outcome.changes[i];
+        if (c.action == Change::Action::Unchanged) continue;
+        of[at(c.kind)] = &c;
+        any = true;
+    }
+    if (!any) return;
     Change& first = of[at(Kind::Device)] != nullptr ? *of[at(Kind::Device)]
                     : of[at(Kind::Port)] != nullptr ? *of[at(Kind::Port)]
                                                     : *of[at(Kind::Modem)];
@@ -458,15 +484,15 @@ void plan_and_run_global(State& st, Wanted& w) {
         c.action = Change::Action::Unchanged;
     } else if (!exists) {
         c.action = nothing ? Change::Action::Unchanged : Change::Action::Add;
-        c.fields = set_fields(w.record, false);
+        if (!nothing) c.fields_from = Change::Fields::After;
     } else if (nothing) {
         c.action = Change::Action::Delete;
-        c.fields = set_fields(current, true);
+        c.fields_from = Change::Fields::Before;
     } else if (differences(current, w.record).empty()) {
         c.action = Change::Action::Unchanged;
     } else {
         c.action = Change::Action::Update;
-        c.fields = differences(current, w.record);
+        c.fields_from = Change::Fields::Differ;
     }
     st.outcome.changes.push_back(std::move(c));
     Change& change = st.outcome.changes.back();
@@ -533,7 +559,7 @@ bool matches_pattern(std::string_view pattern, std::string_view name) {
 // ---- reconcile -----------------------------------------------------------------------------
 
 Outcome reconcile(DocumentContent& doc, Goal goal, bool prune, const ProgressFn& progress) {
-    State st{goal, {}, {}, {}, {}, {}, {}};
+    State st{goal, {}, {}, {}, {}, {}, {}, doc.records.size()};
     // The plan looks at the stored records of the kinds that the document holds or deletes
     // only; the other kinds are listed once something is to be written, still before the first
     // write (a section that is rewritten must keep them). An apply that changes nothing lists

@@ -50,9 +50,6 @@ constexpr std::size_t kMaxDocumentBytes = std::size_t{256} << 20;
 // or is larger than kMaxDocumentBytes.
 std::string load_document(const std::string& file);
 
-// Whether a valid JSON text names a member twice in one object; `name` receives the first.
-bool first_repeated_member(const std::string& text, std::string& name);
-
 // Checks a document. `allow_absent`: the "absent" member of apply (import refuses it).
 // `partial`: records may name only some fields (apply --merge); they are checked whole once
 // merged with the stored ones.
@@ -88,7 +85,10 @@ struct Change {
     std::string name;                 // as the document or the file spells it; "" for global
     std::optional<Record> before;     // the stored record, when there is one that reads
     std::optional<Record> after;      // the record asked for (add, update)
-    std::vector<FieldChange> fields;  // update: the fields that differ; add, delete: the set ones
+    // Where its fields come from: the set fields of `after` (add) or `before` (delete), or those
+    // that differ between the two (update). Worked out when asked: many changes, few shown.
+    enum class Fields { None, After, Before, Differ } fields_from = Fields::None;
+    std::vector<FieldChange> fields() const;
     int status = QDL_OK;              // the library's status for this record
     std::string problem;              // a refusal of the tool's own (with status QDL_OK)
     bool failed() const;

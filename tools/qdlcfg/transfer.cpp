@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <unordered_set>
@@ -125,40 +126,12 @@ bool named(const Names& names, Kind kind, const std::string& name) {
     return names.contains(folded(kind, name));
 }
 
-void check_duplicate(DocumentContent& content, Names& names, Kind kind, const std::string& name,
-                     const std::string& where) {
+void check_duplicate(std::vector<std::string>& problems, Names& names, Kind kind,
+                     const std::string& name, const std::string& where) {
     if (name.empty()) return;
     if (!names.insert(folded(kind, name)).second) {
-        content.problems.push_back(where + ": " + std::string(kind_word(kind)) + " " + name +
-                                   " appears twice");
-    }
-}
-
-void validate_group(const Json& doc, Kind kind, DocumentContent& content, Names& names,
-                    bool partial) {
-    const std::string group(group_word(kind));
-    if (!doc.contains(group)) return;
-    if (kind == Kind::Modem && legacy_rules()) {
-        // A current library's export says "modems": []; with none in it, it is no group here.
-        if (!doc[group].is_array() || !doc[group].empty()) {
-            content.problems.push_back(group + ": the legacy library has no modem records");
-        }
-        return;
-    }
-    content.groups[static_cast<int>(kind)] = true;
-    const Json& array = doc[group];
-    if (!array.is_array()) {
-        content.problems.push_back(group + ": must be an array");
-        return;
-    }
-    for (std::size_t i = 0; i < array.size(); ++i) {
-        const std::string where = group + "[" + std::to_string(i) + "]";
-        Wanted item{Record(kind), false, {}};
-        const auto problems = record_from_json(array[i], where, item.record, nullptr,
-                                               &content.status, &item.named, partial);
-        content.problems.insert(content.problems.end(), problems.begin(), problems.end());
-        check_duplicate(content, names, kind, item.record.name(), where);
-        if (problems.empty()) content.records.push_back(std::move(item));
+        problems.push_back(where + ": " + std::string(kind_word(kind)) + " " + name +
+                           " appears twice");
     }
 }
 
@@ -207,70 +180,127 @@ void validate_absent(const Json& doc, DocumentContent& content, const Names& nam
 
 namespace {
 
-// The members of each open object, as the events of a parse report them; the first member
-// named twice in one object.
-class RepeatedMembers : public nlohmann::json_sax<Json> {
+// The document as the events of one parse report it, built as a tree but for the records of
+// "ports", "devices" and "modems": each is handed to `on_record` as soon as it is complete and
+// is not kept, so that a document of many records never exists as a whole tree beside them.
+// The first member named twice in one object is noted (the tree would keep only one of them,
+// and what the other held would be lost without a word: an apply --prune would even delete it).
+class DocumentEvents : public nlohmann::json_sax<Json> {
 public:
+    using OnRecord = std::function<void(Kind, std::size_t, const Json&)>;
+    explicit DocumentEvents(OnRecord on_record) : on_record_(std::move(on_record)) {}
+
+    Json root;
     std::string repeated;
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override {
-        open_.emplace_back();
-        return true;
-    }
+    std::size_t records[3] = {};  // elements of each group (index: Kind)
+    int error_id = 0;             // the parse error, when there was one
+    std::string error;
+
+    bool null() override { return value(Json(nullptr)); }
+    bool boolean(bool b) override { return value(Json(b)); }
+    bool number_integer(number_integer_t n) override { return value(Json(n)); }
+    bool number_unsigned(number_unsigned_t n) override { return value(Json(n)); }
+    bool number_float(number_float_t n, const string_t&) override { return value(Json(n)); }
+    bool string(string_t& s) override { return value(Json(std::move(s))); }
+    bool binary(binary_t&) override { return value(Json()); }  // JSON text has none
+    bool start_object(std::size_t) override { return open(Json::object()); }
+    bool start_array(std::size_t) override { return open(Json::array()); }
     bool key(string_t& name) override {
-        if (!open_.back().insert(name).second && repeated.empty()) repeated = name;
-        return repeated.empty();  // the first one is enough
-    }
-    bool end_object() override {
-        open_.pop_back();
+        Frame& f = stack_.back();
+        if (!f.names.insert(name).second && repeated.empty()) repeated = name;
+        f.key = std::move(name);
         return true;
     }
-    bool start_array(std::size_t) override { return true; }
-    bool end_array() override { return true; }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string&,
+                     const nlohmann::detail::exception& e) override {
+        error_id = e.id;
+        error = e.what();
         return false;
     }
 
 private:
-    std::vector<std::unordered_set<std::string>> open_;
+    struct Frame {
+        Json value;
+        std::string key;                        // objects: the member being read
+        std::unordered_set<std::string> names;  // objects: the members so far
+        int group = -1;                         // a group's array: its Kind
+    };
+
+    bool open(Json v) {
+        Frame f{std::move(v), {}, {}, -1};
+        if (stack_.size() == 1 && stack_[0].value.is_object() && f.value.is_array()) {
+            for (Kind kind : {Kind::Port, Kind::Device, Kind::Modem}) {
+                if (stack_[0].key == group_word(kind)) f.group = static_cast<int>(kind);
+            }
+        }
+        stack_.push_back(std::move(f));
+        return true;
+    }
+    bool close() {
+        Json v = std::move(stack_.back().value);
+        stack_.pop_back();
+        return value(std::move(v));
+    }
+    bool value(Json v) {
+        if (stack_.empty()) {
+            root = std::move(v);
+            return true;
+        }
+        Frame& parent = stack_.back();
+        if (parent.group >= 0) {
+            const std::size_t i = records[parent.group]++;
+            if (repeated.empty()) on_record_(static_cast<Kind>(parent.group), i, v);
+        } else if (parent.value.is_object()) {
+            parent.value[parent.key] = std::move(v);
+        } else {
+            parent.value.push_back(std::move(v));
+        }
+        return true;
+    }
+
+    OnRecord on_record_;
+    std::vector<Frame> stack_;
+};
+
+// What one group's records gave, kept apart so that the problems read in the order of the kinds.
+struct Group {
+    std::vector<Wanted> records;
+    std::vector<std::string> problems;
+    std::optional<int> status;
 };
 
 }  // namespace
 
-bool first_repeated_member(const std::string& text, std::string& name) {
-    RepeatedMembers events;
-    Json::sax_parse(text, &events);
-    name = events.repeated;
-    return !name.empty();
-}
-
 DocumentContent read_document(const std::string& text, bool allow_absent, bool partial) {
     DocumentContent content;
-    Json doc;
-    // A member named twice would be taken once, the last one winning, and what the first held
-    // would be lost without a word (an apply --prune would even delete it): refused. Found by
-    // a pass of events over the text (a parse with a callback walks the tree it builds again at
-    // every object's end, which grows with the square of the records).
-    std::string repeated;
-    try {
-        doc = Json::parse(text);
-        if (first_repeated_member(text, repeated)) {
-            content.problems.push_back("the member \"" + repeated +
-                                       "\" is given twice in one object");
-            return content;
-        }
-    } catch (const Json::exception& e) {  // a syntax error, or a number beyond a double
-        const std::string what = e.what();
-        content.problems.push_back((e.id < 400 ? "not a JSON document: " : "unreadable JSON: ") +
-                                   what.substr(what.find(']') + 2));
+    Group groups[3];
+    Names names;
+    DocumentEvents events([&](Kind kind, std::size_t i, const Json& element) {
+        if (kind == Kind::Modem && legacy_rules()) return;  // counted, refused below
+        Group& g = groups[static_cast<int>(kind)];
+        const std::string where = std::string(group_word(kind)) + "[" + std::to_string(i) + "]";
+        Wanted item{Record(kind), false, {}};
+        const auto problems = record_from_json(element, where, item.record, nullptr, &g.status,
+                                               &item.named, partial);
+        g.problems.insert(g.problems.end(), problems.begin(), problems.end());
+        check_duplicate(g.problems, names, kind, item.record.name(), where);
+        if (problems.empty()) g.records.push_back(std::move(item));
+    });
+    if (!Json::sax_parse(text, &events)) {  // a syntax error, or a number beyond a double
+        const std::string& what = events.error;
+        content.problems.push_back(
+            (events.error_id < 400 ? "not a JSON document: " : "unreadable JSON: ") +
+            what.substr(what.find(']') + 2));
         return content;
     }
+    if (!events.repeated.empty()) {
+        content.problems.push_back("the member \"" + events.repeated +
+                                   "\" is given twice in one object");
+        return content;
+    }
+    const Json& doc = events.root;
     if (!doc.is_object()) {
         content.problems.push_back("the document must be a JSON object");
         return content;
@@ -280,9 +310,27 @@ DocumentContent read_document(const std::string& text, bool allow_absent, bool p
         return content;
     }
     check_header(doc, allow_absent, content.problems);
-    Names names;
     for (Kind kind : {Kind::Device, Kind::Port, Kind::Modem}) {
-        validate_group(doc, kind, content, names, partial);
+        const std::string group(group_word(kind));
+        if (!doc.contains(group)) continue;
+        const int k = static_cast<int>(kind);
+        if (kind == Kind::Modem && legacy_rules()) {
+            // A current library's export says "modems": []; with none in it, it is no group here.
+            if (!doc[group].is_array() || events.records[k] > 0) {
+                content.problems.push_back(group + ": the legacy library has no modem records");
+            }
+            continue;
+        }
+        content.groups[k] = true;
+        if (!doc[group].is_array()) {
+            content.problems.push_back(group + ": must be an array");
+            continue;
+        }
+        Group& g = groups[k];
+        content.problems.insert(content.problems.end(), g.problems.begin(), g.problems.end());
+        if (!content.status) content.status = g.status;
+        for (Wanted& w : g.records) content.records.push_back(std::move(w));
+        g.records = {};
     }
     if (doc.contains("global") && !doc["global"].is_null()) {
         Wanted item{Record(Kind::Global), false, {}};

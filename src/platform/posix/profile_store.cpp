@@ -333,6 +333,10 @@ struct Slot {
 struct ScopeState {
     Access access = Access::Read;
     std::vector<Slot> slots;
+    // The path its reads asked for last and where it lies: a record is read key by key, each
+    // key a read of the same path.
+    std::string last_path;
+    std::string last_located;
 };
 
 std::mutex g_call_mutex;
@@ -546,9 +550,12 @@ auto in_scope(Access access, Op&& op) {
 // The cached copy of a file for this scope; null when there is no file name.
 const CachedFile* file_for(ScopeState& scope, const char* path) {
     if (path == nullptr || *path == '\0') return nullptr;
-    const std::string located = locate_file(path);
+    if (scope.last_located.empty() || scope.last_path != path) {
+        scope.last_located = locate_file(path);
+        scope.last_path = path;
+    }
     CachedFile* cf = nullptr;
-    use_file(scope, located, std::strchr(path, '/') == nullptr, cf);
+    use_file(scope, scope.last_located, std::strchr(path, '/') == nullptr, cf);
     return cf;
 }
 
@@ -766,6 +773,29 @@ bool profile_text(const char* path, std::string& text) {
     });
 }
 
+bool profile_sections(const char* path, const SectionVisit& visit) {
+    return in_scope(Access::Read, [&](ScopeState& scope) {
+        const CachedFile* cf = file_for(scope, path);
+        if (cf == nullptr) return false;
+        const ini::Document& doc = cf->doc;
+        std::vector<std::string_view> keys;
+        for (std::uint32_t s = 0; s < doc.sections.size(); ++s) {
+            const ini::Section& sec = doc.sections[s];
+            if (sec.dead || !sec.has_header || sec.name_size == 0) continue;
+            const std::string_view name = doc.name_of(s);
+            const std::optional<ini::Block> block = ini::find_section(doc, name);
+            if (!block || block->number != s) continue;  // reads find an earlier one
+            keys.clear();
+            for (const ini::Line& l : block->entries) {
+                const std::string_view key = block->entry_name(l);
+                if (l.has_equals() && !key.empty() && key.front() != ';') keys.push_back(key);
+            }
+            visit(name, keys);
+        }
+        return true;
+    });
+}
+
 // ---- Call guard ----------------------------------------------------------------------------
 
 CallScope::CallScope(Access access) {
@@ -779,6 +809,8 @@ CallScope::CallScope(Access access) {
     static thread_local ScopeState state;
     state.access = access;
     state.slots.clear();
+    state.last_path.clear();
+    state.last_located.clear();
     t_scope = &state;
 }
 
