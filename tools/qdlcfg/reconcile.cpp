@@ -207,19 +207,21 @@ Record merged_with(const Record* stored, const Wanted& w, std::vector<std::strin
 
 void refuse(State& st, Change& c, int status, const std::string& problem);
 
-void plan_record(State& st, const DocumentContent& doc, const Wanted& given) {
+// The document's record is used up: moved into the change, or let go when nothing changes (a
+// document of many records is not kept twice).
+void plan_record(State& st, const DocumentContent& doc, Wanted& given) {
     const Kind kind = given.record.kind();
     Section& s = st.sections[fold(given.record.name())];
     const Record* r = stored(s, kind);
     std::vector<std::string> problems;
-    const Wanted w = doc.merge ? Wanted{merged_with(r, given, problems), given.password_given,
-                                        given.named}
-                               : given;
+    std::optional<Wanted> merged;  // apply --merge; otherwise the document's record as it is
+    if (doc.merge) merged = Wanted{merged_with(r, given, problems), given.password_given, given.named};
+    Wanted& w = merged ? *merged : given;
     Change c;
     c.kind = kind;
     c.name = w.record.name();
     if (!problems.empty()) {
-        c.after = w.record;
+        c.after = std::move(w.record);
         c.action = r != nullptr ? Change::Action::Update : Change::Action::Add;
         const std::size_t i = push(st, s, std::move(c));
         refuse(st, st.outcome.changes[i], QDL_OK, problems.front());
@@ -227,7 +229,7 @@ void plan_record(State& st, const DocumentContent& doc, const Wanted& given) {
     }
     if (s.kinds[at(kind)].name.empty()) {
         c.action = Change::Action::Add;
-        c.after = w.record;
+        c.after = std::move(w.record);
         c.fields_from = Change::Fields::After;
     } else if (r != nullptr && (differences(*r, w.record).empty() ||
                                 (st.goal == Goal::Add && kind == Kind::Device &&
@@ -239,11 +241,13 @@ void plan_record(State& st, const DocumentContent& doc, const Wanted& given) {
     } else {
         // Added again under Goal::Add: the library decides (and the section is left alone).
         c.action = st.goal == Goal::Add ? Change::Action::Add : Change::Action::Update;
-        c.after = w.record;
+        c.after = std::move(w.record);
         if (r != nullptr) c.before = *r;
         c.fields_from = r != nullptr ? Change::Fields::Differ : Change::Fields::After;
     }
     push(st, s, std::move(c));
+    [[maybe_unused]] const Record spent = std::move(given.record);  // when not moved already
+    std::vector<const Field*>().swap(given.named);
 }
 
 void plan_delete(State& st, Kind kind, const std::string& name) {

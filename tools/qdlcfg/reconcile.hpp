@@ -105,6 +105,7 @@ struct Outcome {
 // Progress: called with the records done and the total, as the batch goes on.
 using ProgressFn = std::function<void(std::size_t done, std::size_t total)>;
 
+// The document's records of ports, devices and modems are used up (moved into the changes).
 Outcome reconcile(DocumentContent& doc, Goal goal, bool prune, const ProgressFn& progress = {});
 
 // The fields of a record that a comparison looks at, as the library reads them back (a modem's

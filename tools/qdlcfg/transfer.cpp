@@ -35,13 +35,40 @@ constexpr int kFormatVersion = 1;
 
 namespace {
 
-// Reads every record of a group; records the library refuses to read are left out, each with a
-// line in `unread`.
-Json read_group(Kind kind, bool with_password, std::vector<std::string>& unread) {
-    Json array = Json::array();
+// The document as Json::dump(2) prints it, written while it is made: each record is read,
+// printed and let go, so that no tree of every record exists (nor its text whole).
+class ExportWriter {
+public:
+    void raw(std::string_view text) {
+        out_.append(text);
+        if (out_.size() >= (std::size_t{1} << 20)) flush();
+    }
+    // A value at `depth` (its first line follows what is written already).
+    void value(const Json& v, int depth) {
+        const std::string text = v.dump(2);
+        const std::string pad(static_cast<std::size_t>(2 * depth), ' ');
+        std::size_t from = 0;
+        for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+            out_.append(text, from, nl + 1 - from).append(pad);
+        }
+        raw(std::string_view(text).substr(from));
+    }
+    void flush() {
+        write_stdout(out_);
+        out_.clear();
+    }
+
+private:
+    std::string out_;
+};
+
+// Writes the records of a group as an array; records the library refuses to read are left
+// out, each with a line in `unread`.
+void write_group(ExportWriter& out, Kind kind, bool with_password,
+                 std::vector<std::string>& unread) {
     const std::vector<std::string> names = list_group(kind);
     Progress progress("export " + std::string(group_word(kind)), names.size());
-    std::size_t done = 0;
+    std::size_t done = 0, written = 0;
     for (const std::string& name : names) {
         progress.step(++done);
         Record record(kind);
@@ -51,9 +78,10 @@ Json read_group(Kind kind, bool with_password, std::vector<std::string>& unread)
                              " left out: " + describe_status(status));
             continue;
         }
-        array.push_back(record_to_json(record, JsonStyle::Export, with_password));
+        out.raw(written++ == 0 ? "[\n    " : ",\n    ");
+        out.value(record_to_json(record, JsonStyle::Export, with_password), 2);
     }
-    return array;
+    out.raw(written == 0 ? "[]" : "\n  ]");
 }
 
 Json read_global(bool with_password, std::vector<std::string>& unread) {
@@ -71,15 +99,19 @@ Json read_global(bool with_password, std::vector<std::string>& unread) {
 
 int run_export(const Context&, const ExportOptions& opts) {
     std::vector<std::string> unread;
-    Json doc = Json::object();
-    doc["format"] = kFormat;
-    doc["version"] = kFormatVersion;
-    doc["library"] = library_version();
+    ExportWriter out;
+    out.raw("{\n  \"format\": " + Json(kFormat).dump() + ",\n  \"version\": " +
+            std::to_string(kFormatVersion) + ",\n  \"library\": " + Json(library_version()).dump() +
+            ",\n");
     for (Kind kind : named_kinds()) {
-        doc[std::string(group_word(kind))] = read_group(kind, opts.with_password, unread);
+        out.raw("  \"" + std::string(group_word(kind)) + "\": ");
+        write_group(out, kind, opts.with_password, unread);
+        out.raw(",\n");
     }
-    doc["global"] = read_global(opts.with_password, unread);
-    write_stdout(doc.dump(2) + "\n");
+    out.raw("  \"global\": ");
+    out.value(read_global(opts.with_password, unread), 1);
+    out.raw("\n}\n");
+    out.flush();
     if (!unread.empty()) {
         throw Failure(kExitRefused, std::to_string(unread.size()) + " record(s) could not be read",
                       std::nullopt, unread);
@@ -380,16 +412,22 @@ void report(const Context& ctx, const Outcome& outcome, bool written) {
     constexpr std::string_view kResults[] = {"added", "replaced", "unchanged", "refused",
                                              "not written", "deleted"};
     std::size_t counts[std::size(kResults)] = {};
+    // One record a line: the JSON list or the table, whichever is printed.
     Json records = Json::array();
     Table t({"KIND", "NAME", "RESULT", "STATUS"});
     for (const Change& c : outcome.changes) {
         const std::string result = result_of(c, written);
         for (std::size_t i = 0; i < std::size(kResults); ++i) counts[i] += result == kResults[i];
-        Json r = {{"kind", kind_word(c.kind)}, {"name", text_to_json(c.name)},
-                  {"result", result}, {"status", c.status}};
+        if (ctx.json) {
+            Json r = {{"kind", kind_word(c.kind)}, {"name", text_to_json(c.name)},
+                      {"result", result}, {"status", c.status}};
+            if (c.status != QDL_OK) r["status_name"] = status_info(c.status).name;
+            if (!c.problem.empty()) r["note"] = c.problem;
+            records.push_back(std::move(r));
+            continue;
+        }
         std::string status = "0";
         if (c.status != QDL_OK) {
-            r["status_name"] = status_info(c.status).name;
             status = std::to_string(c.status) + " " + std::string(status_info(c.status).name) +
                      " (" +
                      (c.problem.empty() ? std::string(status_info(c.status).meaning) : c.problem) +
@@ -397,8 +435,6 @@ void report(const Context& ctx, const Outcome& outcome, bool written) {
         } else if (!c.problem.empty()) {
             status = c.problem;
         }
-        if (!c.problem.empty()) r["note"] = c.problem;
-        records.push_back(std::move(r));
         t.add({std::string(kind_word(c.kind)), c.kind == Kind::Global ? "-" : c.name, result,
                status});
     }
