@@ -1,8 +1,9 @@
 // check.cpp - `qdlcfg check`: reads the configuration file's text the way the record functions
 // and the listing read it, and reports what they would misread or refuse.
 //
-//   split_lines      the text's lines (CR LF, LF or CR end a line), with their numbers
-//   parse_profile    sections and entries as the profile functions see them (trimmed, quotes)
+//   for_each_line    the text's lines (CR LF, LF or CR end a line), with their numbers
+//   parse_profile    sections and entries as the profile functions see them (trimmed, quotes),
+//                    views of the text
 //   check_*          one function per kind of problem
 //   run_check        all of them, as a table or JSON; exit 1 when anything was found
 #include <algorithm>
@@ -59,20 +60,22 @@ struct Problem {
 
 using Problems = std::vector<Problem>;
 
-std::vector<Line> split_lines(std::string_view text) {
-    std::vector<Line> lines;
+// Calls f(line) for each line of the text (CR LF, LF or CR end one), one at a time.
+template <class F>
+void for_each_line(std::string_view text, F&& f) {
     std::size_t start = 0;
     int number = 1;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\n' && text[i] != '\r') continue;
         const bool crlf = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
-        lines.push_back({text.substr(start, i - start), number++, true, text[i] == '\r' && !crlf});
+        f(Line{text.substr(start, i - start), number++, true, text[i] == '\r' && !crlf});
         if (crlf) ++i;
         start = i + 1;
     }
-    if (start < text.size()) lines.push_back({text.substr(start), number, false, false});
-    return lines;
+    if (start < text.size()) f(Line{text.substr(start), number, false, false});
 }
+
+void check_line(const Line& l, Problems& out);
 
 std::string_view trim(std::string_view s) {
     constexpr std::string_view ws = " \t\n\v\f\r\x1a";
@@ -88,21 +91,23 @@ std::string_view unquote(std::string_view v) {
     return v;
 }
 
-std::vector<Section> parse_profile(const std::vector<Line>& lines) {
+// The sections and entries of the text; with `line_problems`, each line is checked on the way.
+std::vector<Section> parse_profile(std::string_view text, Problems* line_problems = nullptr) {
     std::vector<Section> sections;
-    for (const Line& l : lines) {
+    for_each_line(text, [&](const Line& l) {
+        if (line_problems != nullptr) check_line(l, *line_problems);
         const std::string_view t = trim(l.text);
-        if (t.empty()) continue;
+        if (t.empty()) return;
         const auto close = t.rfind(']');
         if (t.front() == '[' && close != std::string_view::npos) {
             sections.push_back({trim(t.substr(1, close - 1)), l.number, {}});
-            continue;
+            return;
         }
         const auto eq = t.find('=');
-        if (sections.empty() || eq == std::string_view::npos || t.front() == ';') continue;
+        if (sections.empty() || eq == std::string_view::npos || t.front() == ';') return;
         sections.back().entries.push_back(
             {trim(t.substr(0, eq)), unquote(trim(t.substr(eq + 1))), l.number});
-    }
+    });
     return sections;
 }
 
@@ -120,8 +125,8 @@ bool ends_in_lead_byte(std::string_view text) {
     return false;
 }
 
-void check_lines(const std::vector<Line>& lines, Problems& out) {
-    for (const Line& l : lines) {
+void check_line(const Line& l, Problems& out) {
+    {
         if (l.lone_cr) {
             out.push_back({l.number, "", "", "lone-cr",
                            "a CR without LF ends this line for record reads; the listing reads "
@@ -239,15 +244,28 @@ void check_entries(const std::vector<Section>& sections, Problems& out) {
     std::unordered_set<std::string> seen_sections;
     for (const Section& s : sections) {
         if (!seen_sections.insert(fold(s.name)).second) continue;
-        std::unordered_map<std::string, const Entry*> seen;
+        // The first entry of each key: looked for one by one in a section of a record's few
+        // keys, by folded name in a long one.
+        const bool few = s.entries.size() <= 64;
+        std::vector<const Entry*> firsts;
+        std::unordered_map<std::string, const Entry*> by_name;
         for (const Entry& e : s.entries) {
-            const auto [earlier, added] = seen.try_emplace(fold(e.key), &e);
-            if (added) {
+            const Entry* earlier = nullptr;
+            if (few) {
+                const auto it = std::find_if(firsts.begin(), firsts.end(), [&](const Entry* f) {
+                    return same_key(f->key, e.key);
+                });
+                if (it != firsts.end()) earlier = *it;
+                else firsts.push_back(&e);
+            } else if (const auto [it, added] = by_name.try_emplace(fold(e.key), &e); !added) {
+                earlier = it->second;
+            }
+            if (earlier == nullptr) {
                 check_value(s, e, out);
                 continue;
             }
             out.push_back({e.line, s.name, e.key, "duplicate-key",
-                           "key repeated (first at line " + std::to_string(earlier->second->line) +
+                           "key repeated (first at line " + std::to_string(earlier->line) +
                                "): record reads see only the first"});
         }
     }
@@ -311,10 +329,7 @@ void check_records(const std::vector<Section>& sections, Problems& out) {
             }
             return;
         }
-        const Json exported = record_to_json(record, JsonStyle::Export, true);
-        Record back(kind);
-        for (const std::string& p : record_from_json(exported, std::string(kind_word(kind)),
-                                                     back)) {
+        for (const std::string& p : round_trip_problems(record, std::string(kind_word(kind)))) {
             out.push_back({line, section, "", "no-round-trip",
                            "reads as a value that no add can write, so export and import fail: " +
                                p});
@@ -469,7 +484,7 @@ void emit(const Context& ctx, const std::string& file, bool exists, Problems& pr
 
 Problems host_warnings(const std::string& text, bool password_readable) {
     Problems out;
-    check_hosts(parse_profile(split_lines(text)), password_readable, out);
+    check_hosts(parse_profile(text), password_readable, out);
     return out;
 }
 
@@ -522,10 +537,8 @@ int run_check(const Context& ctx, bool strict) {
     if (exists && !read_config_file(file, text)) {
         throw Failure(kExitFile, "cannot open " + file + ": not a readable regular file");
     }
-    const std::vector<Line> lines = split_lines(text);
-    const std::vector<Section> sections = parse_profile(lines);
     Problems problems;
-    check_lines(lines, problems);
+    const std::vector<Section> sections = parse_profile(text, &problems);
     check_names(sections, problems);
     check_entries(sections, problems);
     check_claims(sections, problems);

@@ -110,6 +110,35 @@ std::vector<std::string> record_from_json(const Json& object, const std::string&
     return problems;
 }
 
+std::vector<std::string> round_trip_problems(const Record& record, const std::string& where) {
+    std::vector<std::string> problems;
+    std::vector<const Field*> given;
+    Record back(record.kind());
+    for (const Field* f : shown_fields(record)) {
+        const Value v = record.get(*f);
+        if (!v.set || f->role == Role::ReadOnly) continue;  // as export leaves them out
+        const Json j = f->role == Role::Secret ? text_to_json(v.text) : to_json(*f, v);
+        Value out;
+        if (const std::string e = value_from_json(*f, j, out); !e.empty()) {
+            problems.push_back(where + ": " + std::string(f->key) + ": " + e);
+            continue;
+        }
+        back.put(*f, out);
+        if (out.set) given.push_back(f);
+    }
+    if (record.kind() != Kind::Global && !back.get(name_field(record.kind())).set) {
+        problems.push_back(where + ": no name");
+    }
+    if (record.kind() == Kind::Port && !back.get(*find_field(Kind::Port, "type")).set) {
+        problems.push_back(where + ": no type");
+    }
+    if (!problems.empty()) return problems;
+    for (const std::string& p : record_problems(back, given, Naming::Key)) {
+        problems.push_back(where + ": " + p);
+    }
+    return problems;
+}
+
 std::vector<std::string> record_problems(const Record& record,
                                          const std::vector<const Field*>& given, Naming naming) {
     std::vector<std::string> problems;

@@ -35,6 +35,11 @@ std::vector<std::string> record_from_json(const Json& object, const std::string&
                                           bool partial = false);
 
 // How messages name fields: by JSON key ("ip_addr") or by command-line option ("--ip").
+// What import would refuse in the record as export writes it (the same problems, worded the
+// same, as record_from_json of record_to_json(record, Export, true) gives), without making
+// either: a value that reads but that no add can write.
+std::vector<std::string> round_trip_problems(const Record& record, const std::string& where);
+
 enum class Naming { Key, Option };
 std::string field_label(const Field& field, Naming naming);
 inline std::string option_name(const Field& field) { return field_label(field, Naming::Option); }
