@@ -222,6 +222,67 @@ struct WriteFailure {
     int error = 0;
 };
 WriteFailure last_write_failure();
+
+// ---- The machine, as qdlcfg reports it (`qdlcfg where`) --------------------------------
+
+// Where the prefix came from.
+enum class PrefixSource {
+    Environment,       // $TSKQDL32_PREFIX, set and not empty
+    Home,              // $HOME/.tskqdl32
+    PasswordDatabase,  // the user's home directory from the password database (HOME unset)
+};
+
+struct Prefix {
+    std::string path;
+    PrefixSource source;
+};
+
+// The directory that holds registry.ini and the Windows directory, and where that came from.
+Prefix find_prefix();
+std::string machine_prefix();
+
+// <prefix>/registry.ini.
+std::string registry_file();
+
+// The active ANSI code page: the registry's ACP when it is 932, 936, 949 or 950, else 1252.
+// Read from the registry file at the first call of the process, then kept.
+unsigned active_code_page();
+
+// --prefix: the machine prefix for the rest of the process, as TSKQDL32_PREFIX gives it.
+void use_prefix(const std::string& directory);
+
+// ---- qdlcfg's console and files -------------------------------------------------------------
+
+enum class Stream { In, Out, Err };
+
+// Writes all of `text`: 0, or the system's error number (EPIPE: the reader went away).
+int write_stream(Stream stream, std::string_view text);
+bool is_terminal(Stream stream);
+
+// Reads a file (standard input for a null path) to its end into `text`, refusing at once what
+// is larger than `limit` bytes and, with `regular_only`, what is not a regular file (a FIFO is
+// never waited on). "" once read; otherwise why not, and `opened` tells whether it opened.
+std::string read_input(const char* path, std::size_t limit, bool regular_only, std::string& text,
+                       bool& opened);
+
+// While one is alive, what is typed on standard input does not echo (when it is a terminal).
+class QuietInput {
+public:
+    QuietInput();
+    ~QuietInput();
+    QuietInput(const QuietInput&) = delete;
+    QuietInput& operator=(const QuietInput&) = delete;
+    bool active() const { return active_; }
+
+private:
+    bool active_ = false;
+    alignas(8) unsigned char saved_[64] = {};  // the terminal's settings before
+};
+
+// What a path names: nothing (no such file), a regular file, something else, or nothing that
+// can be told (a folder on the way cannot be searched, or is not a folder).
+enum class PathKind { Missing, Regular, Other, Unknown };
+PathKind path_kind(const std::string& path);
 #endif
 
 }  // namespace qdl::platform

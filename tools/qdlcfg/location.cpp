@@ -1,8 +1,6 @@
 // location.cpp - `qdlcfg where` from the library's own answers (see location.hpp).
 #include "location.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 
@@ -10,7 +8,6 @@
 #include "frame/edition.h"
 #include "frame/frame.h"
 #include "platform/platform.h"
-#include "platform/posix/posix.h"
 #include "status.hpp"
 
 namespace qdlcfg {
@@ -109,8 +106,7 @@ bool read_config_file(const std::string& file, std::string& text) {
 }
 
 FileState config_file_state(const std::string& file) {
-    struct stat st;
-    if (stat(file.c_str(), &st) != 0 && errno == ENOENT) return FileState::Missing;
+    if (platform::path_kind(file) == platform::PathKind::Missing) return FileState::Missing;
     platform::FileReader reader;
     return reader.open(file.c_str()) ? FileState::Readable : FileState::Unopenable;
 }

@@ -469,7 +469,7 @@ int Cli::execute(bool json) {
     try {
         if (prefix_) {
             if (prefix_->empty()) fail_usage("--prefix: an empty directory name");
-            setenv("TSKQDL32_PREFIX", prefix_->c_str(), 1);
+            qdl::platform::use_prefix(*prefix_);
         }
         if (file_) use_config_file(*file_);
         if (legacy_) use_legacy_library();

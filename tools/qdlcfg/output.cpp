@@ -1,10 +1,6 @@
 // output.cpp - Table rendering and the stdout / stderr writers (see output.hpp).
 #include "output.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -12,26 +8,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/platform.h"
 #include "status.hpp"
 
 namespace qdlcfg {
 
 namespace {
 
-bool g_closed = false;
+namespace platform = qdl::platform;
 
-// Writes everything; returns 0 or the errno of the failed write.
-int write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
+bool g_closed = false;
 
 }  // namespace
 
@@ -61,7 +47,7 @@ std::string Table::render() const {
 
 void write_stdout(std::string_view text) {
     if (g_closed || text.empty()) return;
-    const int err = write_all(STDOUT_FILENO, text);
+    const int err = platform::write_stream(platform::Stream::Out, text);
     if (err == EPIPE) {
         g_closed = true;
     } else if (err != 0) {
@@ -71,51 +57,22 @@ void write_stdout(std::string_view text) {
 
 bool output_closed() { return g_closed; }
 
-namespace {
-
-// Reads `fd` to its end into `text`, refusing at once anything beyond `limit` bytes. Returns ""
-// or the reason it could not be read.
-std::string read_up_to(int fd, std::size_t limit, std::string& text) {
-    const std::string too_big = "larger than " + std::to_string(limit >> 20) + " MiB";
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<std::uintmax_t>(st.st_size) > limit) {
-        return too_big;  // without reading a byte of it
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) return "";
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::strerror(errno);
-        if (static_cast<std::size_t>(n) > limit - text.size()) return too_big;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-}  // namespace
-
 std::string read_whole_file(const std::string& path, bool regular_only, std::size_t limit) {
-    const auto fail = [&](const char* what, const std::string& reason) {
-        throw Failure(kExitFile, std::string(what) + path + ": " + reason);
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
-    if (fd < 0) fail("cannot open ", std::strerror(errno));
-    struct stat st;
-    if (regular_only && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        fail("cannot open ", "not a regular file");
-    }
     std::string text;
-    const std::string reason = read_up_to(fd, limit, text);
-    ::close(fd);
-    if (!reason.empty()) fail("cannot read ", reason);
+    bool opened = false;
+    const std::string reason = platform::read_input(path.c_str(), limit, regular_only, text, opened);
+    if (!reason.empty()) {
+        throw Failure(kExitFile, std::string(opened ? "cannot read " : "cannot open ") + path +
+                                     ": " + reason);
+    }
     return text;
 }
 
 std::string read_standard_input(std::size_t limit) {
     std::string text;
-    if (const std::string reason = read_up_to(STDIN_FILENO, limit, text); !reason.empty()) {
+    bool opened = false;
+    if (const std::string reason = platform::read_input(nullptr, limit, false, text, opened);
+        !reason.empty()) {
         throw Failure(kExitFile, "cannot read standard input: " + reason);
     }
     return text;
@@ -125,7 +82,7 @@ void write_stderr_line(std::string_view line) {
     std::string text = "qdlcfg: ";
     text += line;
     text += "\n";
-    (void)write_all(STDERR_FILENO, text);
+    (void)platform::write_stream(platform::Stream::Err, text);
 }
 
 namespace {
@@ -137,7 +94,7 @@ void allow_progress(bool allowed) { g_progress_allowed = allowed; }
 Progress::Progress(std::string what, std::size_t total)
     : what_(std::move(what)),
       total_(total),
-      shown_(g_progress_allowed && total > kProgressThreshold && isatty(STDERR_FILENO)) {}
+      shown_(g_progress_allowed && total > kProgressThreshold && platform::is_terminal(platform::Stream::Err)) {}
 
 void Progress::step(std::size_t done, std::size_t total) {
     if (!shown_) return;
@@ -149,7 +106,7 @@ void Progress::step(std::size_t done, std::size_t total) {
     const std::string line = "\rqdlcfg: " + what_ + ": " + std::to_string(done) + "/" +
                              std::to_string(total_) + " records (" + std::to_string(percent) +
                              "%)" + (done == total_ ? "\n" : "");
-    (void)!::write(STDERR_FILENO, line.data(), line.size());
+    (void)platform::write_stream(platform::Stream::Err, line);
 }
 
 std::string json_document(std::string_view shape, const nlohmann::ordered_json& body) {
@@ -180,7 +137,7 @@ void write_error(bool json, int exit_code, std::optional<int> status, const std:
     const nlohmann::ordered_json line = {{"format", "tskqdl32-error"},
                                          {"version", kJsonVersion},
                                          {"error", error}};
-    (void)write_all(STDERR_FILENO,
+    (void)platform::write_stream(platform::Stream::Err,
                     line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
                         "\n");
 }

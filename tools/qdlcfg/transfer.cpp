@@ -6,8 +6,6 @@
 //              "absent" member
 //   import     reconcile (reconcile.cpp) in one session, report
 //   progress   a bar on stderr for long imports and exports on a terminal (output.hpp)
-#include <unistd.h>
-
 #include <algorithm>
 #include <functional>
 #include <iostream>

@@ -8,8 +8,6 @@
 //   other_kinds_in_section  what else a section delete would remove
 //   run_delete              QDL_Delete_Record in one batch with the look at the section,
 //                           refusing to take other records along
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
@@ -19,6 +17,7 @@
 #include "document.hpp"
 #include "library.hpp"
 #include "output.hpp"
+#include "platform/platform.h"
 #include "reconcile.hpp"
 #include "status.hpp"
 #include "tskqdl32.h"
@@ -96,26 +95,20 @@ int run_add(const Context& ctx, const AddOptions& opts) {
 
 namespace {
 
+// A prompt on a terminal, and what is typed there not echoed.
 class EchoOff {
 public:
     EchoOff() {
-        if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
-        termios quiet = saved_;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-        std::cerr << "Password: " << std::flush;
+        if (quiet_.active()) std::cerr << "Password: " << std::flush;
     }
     ~EchoOff() {
-        if (!active_) return;
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
-        std::cerr << std::endl;
+        if (quiet_.active()) std::cerr << std::endl;
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
 private:
-    termios saved_{};
-    bool active_ = false;
+    qdl::platform::QuietInput quiet_;
 };
 
 std::string read_password() {

@@ -1,5 +1,4 @@
 // verbs_info.cpp - the verbs that only read: version, where, list, show, get.
-#include <sys/stat.h>
 
 #include <map>
 
@@ -10,6 +9,7 @@
 #include "library.hpp"
 #include "location.hpp"
 #include "output.hpp"
+#include "platform/platform.h"
 #include "status.hpp"
 #include "tskqdl32.h"
 
@@ -32,9 +32,9 @@ struct FileKind {
 };
 
 FileKind file_kind(const std::string& path) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return {};
-    return {true, S_ISREG(st.st_mode)};
+    const qdl::platform::PathKind kind = qdl::platform::path_kind(path);
+    return {kind == qdl::platform::PathKind::Regular || kind == qdl::platform::PathKind::Other,
+            kind == qdl::platform::PathKind::Regular};
 }
 
 // A read that failed. The library reads a file it cannot open as an empty one, so a record

@@ -1,5 +1,6 @@
 // tool_support.cpp - for qdlcfg: a copy of the configuration file kept before a change (--backup),
-// and how long its writes wait for a lock (--wait).
+// how long its writes wait for a lock (--wait), and its console and files (standard streams,
+// whole-file reads, a password typed without echo, what a path names, --prefix).
 //
 // The copy is written to a temporary file beside the file, flushed, given the file's mode
 // (a file that holds the password stays as closed as it was), and linked to its final name,
@@ -7,11 +8,15 @@
 // the backup whole or not at all.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/posix/file_io.h"
@@ -90,5 +95,102 @@ void set_lock_wait(std::int64_t limit_ms, void (*notice)(const char* lock_path, 
     sys::lock_wait_limit_ms().store(limit_ms < 0 ? sys::kLockWaitLimit.count() : limit_ms);
     sys::lock_wait_notice() = notice;
 }
+
+// ---- qdlcfg's console and files -------------------------------------------------------------
+
+namespace {
+
+int descriptor(Stream stream) {
+    switch (stream) {
+    case Stream::In: return STDIN_FILENO;
+    case Stream::Out: return STDOUT_FILENO;
+    case Stream::Err: return STDERR_FILENO;
+    }
+    return -1;
+}
+
+// Reads `fd` to its end into `text`, refusing at once anything beyond `limit` bytes.
+std::string read_up_to(int fd, std::size_t limit, std::string& text) {
+    const std::string too_big = "larger than " + std::to_string(limit >> 20) + " MiB";
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uintmax_t>(st.st_size) > limit) {
+        return too_big;  // without reading a byte of it
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) return "";
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::strerror(errno);
+        if (static_cast<std::size_t>(n) > limit - text.size()) return too_big;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+int write_stream(Stream stream, std::string_view text) {
+    const int fd = descriptor(stream);
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+bool is_terminal(Stream stream) { return isatty(descriptor(stream)) == 1; }
+
+std::string read_input(const char* path, std::size_t limit, bool regular_only, std::string& text,
+                       bool& opened) {
+    text.clear();
+    opened = true;
+    if (path == nullptr) return read_up_to(STDIN_FILENO, limit, text);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
+    if (fd < 0) {
+        opened = false;
+        return std::strerror(errno);
+    }
+    struct stat st;
+    if (regular_only && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        opened = false;
+        return "not a regular file";
+    }
+    const std::string reason = read_up_to(fd, limit, text);
+    ::close(fd);
+    return reason;
+}
+
+QuietInput::QuietInput() {
+    static_assert(sizeof(termios) <= sizeof saved_ && alignof(termios) <= 8);
+    termios saved{};
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) return;
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    std::memcpy(saved_, &saved, sizeof saved);
+    active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+}
+
+QuietInput::~QuietInput() {
+    if (!active_) return;
+    termios saved{};
+    std::memcpy(&saved, saved_, sizeof saved);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+}
+
+PathKind path_kind(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
+    }
+    return errno == ENOENT ? PathKind::Missing : PathKind::Unknown;
+}
+
+void use_prefix(const std::string& directory) { ::setenv("TSKQDL32_PREFIX", directory.c_str(), 1); }
 
 }  // namespace qdl::platform
