@@ -10,6 +10,7 @@
 #include "reconcile.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_map>
 
 #include "document.hpp"
@@ -112,7 +113,7 @@ int at(Kind kind) { return static_cast<int>(kind); }
 // One kind's record in a section of the file.
 struct Present {
     std::string name;  // as the file spells it; empty: the section holds no record of the kind
-    std::optional<Record> record;
+    std::unique_ptr<Record> record;  // a pointer: most sections hold one kind, many sections
     int status = QDL_OK;
     bool read = false;
 };
@@ -165,7 +166,7 @@ const Record* stored(Section& s, Kind kind) {
         p.read = true;
         Record r(kind);
         p.status = read_record(r, p.name);
-        if (p.status == QDL_OK) p.record = std::move(r);
+        if (p.status == QDL_OK) p.record = std::make_unique<Record>(std::move(r));
     }
     return p.record ? &*p.record : nullptr;
 }
@@ -236,8 +237,11 @@ void plan_record(State& st, const DocumentContent& doc, Wanted& given) {
                                  holds_fields_of(*r, w.record)))) {
         // Under import a device is built up address by address: one that already holds every
         // field the document gives has nothing to add. The record stays as it is stored, so the
-        // change keeps no copy of it (a section rewritten for another record adds it back).
+        // change keeps no copy of it (a section rewritten for another record adds it back), and
+        // the stored one is let go too: it is read again if its section is to be rewritten.
         c.action = Change::Action::Unchanged;
+        s.kinds[at(kind)].record.reset();
+        s.kinds[at(kind)].read = false;
     } else {
         // Added again under Goal::Add: the library decides (and the section is left alone).
         c.action = st.goal == Goal::Add ? Change::Action::Add : Change::Action::Update;

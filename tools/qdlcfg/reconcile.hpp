@@ -26,7 +26,8 @@ namespace qdlcfg {
 struct Wanted {
     Record record;
     bool password_given = false;  // global only: otherwise the stored password is kept
-    std::vector<const Field*> named;  // the fields the document names (set or null)
+    std::vector<const Field*> named;  // the fields the document names (set or null); kept for
+                                      // apply --merge only
 };
 
 // A document read and checked whole.

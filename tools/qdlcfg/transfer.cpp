@@ -313,7 +313,7 @@ DocumentContent read_document(const std::string& text, bool allow_absent, bool p
         const std::string where = std::string(group_word(kind)) + "[" + std::to_string(i) + "]";
         Wanted item{Record(kind), false, {}};
         const auto problems = record_from_json(element, where, item.record, nullptr, &g.status,
-                                               &item.named, partial);
+                                               partial ? &item.named : nullptr, partial);
         g.problems.insert(g.problems.end(), problems.begin(), problems.end());
         check_duplicate(g.problems, names, kind, item.record.name(), where);
         if (problems.empty()) g.records.push_back(std::move(item));
