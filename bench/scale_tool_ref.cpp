@@ -25,8 +25,8 @@
 
 #include "native_files.h"
 #include "tool_workload.h"
-#include "qdlcfg/document.hpp"
-#include "qdlcfg/reconcile.hpp"
+#include "qdlcfg/document/document.hpp"
+#include "qdlcfg/document/reconcile.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "qdlcfg/fields.hpp"
+#include "qdlcfg/engine/fields.hpp"
 #include "workload.h"
 
 namespace bench_workload {

@@ -40,10 +40,10 @@
 
 #include "native_files.h"
 #include "tool_workload.h"
-#include "qdlcfg/commands.hpp"
-#include "qdlcfg/document.hpp"
-#include "qdlcfg/reconcile.hpp"
-#include "qdlcfg/status.hpp"
+#include "qdlcfg/verbs/commands.hpp"
+#include "qdlcfg/document/document.hpp"
+#include "qdlcfg/document/reconcile.hpp"
+#include "qdlcfg/console/status.hpp"
 #include "tskqdl32.h"
 
 namespace {

@@ -1,22 +1,29 @@
 // main.cpp - qdlcfg, the command-line tool over TSKQDL32: shows and changes the communication
 // configuration (ports, devices, modems, global parameters) through the library's public header.
 //
-// Map of the tool's sources:
-//   main.cpp          command line (CLI11): verbs, options, help, errors, exit codes
-//   usage.cpp         verbs as CLI11 knows them: unknown verbs with suggestions, one verb's help
-//   commands.hpp      the verbs' options and entry points
-//   verbs_info.cpp    version, where, list, show, get
-//   verbs_edit.cpp    add, set global, delete
-//   apply.cpp         apply, set port|device|modem (one batch each)
-//   transfer.cpp      export, import (one batch); reading documents
-//   reconcile.cpp     making stored records equal to wanted ones (import, apply, set)
-//   check.cpp         check
-//   document.cpp      records as JSON objects and back
-//   fields.cpp        the field tables of the four record kinds; value conversions and checks
-//   library.cpp       the calls into the library; listings
-//   location.cpp      where the configuration file is (prefix, registry.ini, Windows directory)
-//   output.cpp        tables; stdout that a closed pipe ends quietly
-//   status.cpp        status codes in words; exit codes
+// Map of the tool's sources, in layers: each uses the ones below it (and console/), the lowest
+// reaches the library's core and, for everything of the system, src/platform/platform.h.
+//   main.cpp                   command line (CLI11): verbs, options, help, errors, exit codes
+//   verbs/      the verbs
+//     usage.cpp                verbs as CLI11 knows them: unknown verbs with suggestions, help
+//     commands.hpp             the verbs' options and entry points
+//     verbs_info.cpp           version, where, list, show, get
+//     verbs_edit.cpp           add, set global, delete
+//     apply.cpp                apply, set port|device|modem (one batch each)
+//     transfer.cpp             export, import (one batch); reading documents
+//     check.cpp                check
+//   document/   the document model: what the file should hold, and the way there
+//     document.cpp             records as JSON objects and back
+//     reconcile.cpp            making stored records equal to wanted ones (import, apply, set)
+//     text_diff.cpp            the file's lines that go and come (apply --diff)
+//   engine/     the edit engine over the library's core
+//     fields.cpp               the field tables of the four record kinds; values and checks
+//     library.cpp              the calls into the library (the batch); listings from the store
+//     section_edit.cpp         a section's keys edited in place, only those that differ
+//     location.cpp             where the configuration file is (prefix, registry, Windows folder)
+//   console/    what every layer reports with
+//     output.cpp               tables; stdout that a closed pipe ends quietly; stderr; progress
+//     status.cpp               status codes in words; exit codes; failures
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -29,13 +36,13 @@
 
 #include <CLI/CLI.hpp>
 
-#include "commands.hpp"
+#include "verbs/commands.hpp"
 #include "platform/platform.h"
-#include "library.hpp"
-#include "location.hpp"
-#include "output.hpp"
-#include "status.hpp"
-#include "usage.hpp"
+#include "engine/library.hpp"
+#include "engine/location.hpp"
+#include "console/output.hpp"
+#include "console/status.hpp"
+#include "verbs/usage.hpp"
 
 namespace qdlcfg {
 

@@ -1,6 +1,6 @@
 // usage.cpp - verbs as CLI11 knows them (see usage.hpp). Nothing here lists the verbs: a verb
 // added to the command line is followed, suggested and helped by itself.
-#include "usage.hpp"
+#include "verbs/usage.hpp"
 
 #include <algorithm>
 #include <cctype>

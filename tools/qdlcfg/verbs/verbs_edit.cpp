@@ -13,13 +13,13 @@
 #include <iostream>
 #include <optional>
 
-#include "commands.hpp"
-#include "document.hpp"
-#include "library.hpp"
-#include "output.hpp"
+#include "verbs/commands.hpp"
+#include "document/document.hpp"
+#include "engine/library.hpp"
+#include "console/output.hpp"
 #include "platform/platform.h"
-#include "reconcile.hpp"
-#include "status.hpp"
+#include "document/reconcile.hpp"
+#include "console/status.hpp"
 #include "tskqdl32.h"
 
 namespace qdlcfg {

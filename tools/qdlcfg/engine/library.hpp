@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fields.hpp"
+#include "engine/fields.hpp"
 
 namespace qdl {
 class Batch;

@@ -7,17 +7,17 @@
 //   sections    the changes of one section: plain adds, or the section rewritten with its other
 //               records added back; every record written is read back and compared
 //   reconcile   survey, plan, the sections in the order of the document, the global parameters
-#include "reconcile.hpp"
+#include "document/reconcile.hpp"
 
 #include <algorithm>
 #include <memory>
 #include <unordered_map>
 
-#include "document.hpp"
-#include "library.hpp"
-#include "location.hpp"
-#include "section_edit.hpp"
-#include "status.hpp"
+#include "document/document.hpp"
+#include "engine/library.hpp"
+#include "engine/location.hpp"
+#include "engine/section_edit.hpp"
+#include "console/status.hpp"
 #include "tskqdl32.h"
 
 namespace qdlcfg {

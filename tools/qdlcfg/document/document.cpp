@@ -4,11 +4,11 @@
 //   record_to_json    record -> object (show or export style)
 //   record_from_json  object -> record, every problem reported
 //   record_problems   checks across fields (port type, device addresses)
-#include "document.hpp"
+#include "document/document.hpp"
 
 #include <algorithm>
 
-#include "library.hpp"
+#include "engine/library.hpp"
 
 namespace qdlcfg {
 

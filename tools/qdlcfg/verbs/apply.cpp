@@ -5,13 +5,13 @@
 //   changes as JSON   {"changed", "check", "changes": [{action, kind, name, fields}]}
 //   run_apply         document -> reconcile -> commit (not with --check) -> report
 //   run_set           stored record + the given fields -> the same way
-#include "commands.hpp"
-#include "document.hpp"
-#include "library.hpp"
-#include "output.hpp"
-#include "reconcile.hpp"
-#include "status.hpp"
-#include "text_diff.hpp"
+#include "verbs/commands.hpp"
+#include "document/document.hpp"
+#include "engine/library.hpp"
+#include "console/output.hpp"
+#include "document/reconcile.hpp"
+#include "console/status.hpp"
+#include "document/text_diff.hpp"
 #include "tskqdl32.h"
 
 namespace qdlcfg {

@@ -11,13 +11,13 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "commands.hpp"
-#include "document.hpp"
-#include "library.hpp"
-#include "location.hpp"
-#include "output.hpp"
+#include "verbs/commands.hpp"
+#include "document/document.hpp"
+#include "engine/library.hpp"
+#include "engine/location.hpp"
+#include "console/output.hpp"
 #include "platform/platform.h"
-#include "status.hpp"
+#include "console/status.hpp"
 #include "tskqdl32.h"
 
 namespace qdlcfg {

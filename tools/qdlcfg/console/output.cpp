@@ -1,5 +1,5 @@
 // output.cpp - Table rendering and the stdout / stderr writers (see output.hpp).
-#include "output.hpp"
+#include "console/output.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/platform.h"
-#include "status.hpp"
+#include "console/status.hpp"
 
 namespace qdlcfg {
 

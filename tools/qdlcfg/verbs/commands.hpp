@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "fields.hpp"
+#include "engine/fields.hpp"
 
 namespace qdlcfg {
 

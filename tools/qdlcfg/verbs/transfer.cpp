@@ -12,12 +12,12 @@
 #include <set>
 #include <unordered_set>
 
-#include "commands.hpp"
-#include "document.hpp"
-#include "library.hpp"
-#include "output.hpp"
-#include "reconcile.hpp"
-#include "status.hpp"
+#include "verbs/commands.hpp"
+#include "document/document.hpp"
+#include "engine/library.hpp"
+#include "console/output.hpp"
+#include "document/reconcile.hpp"
+#include "console/status.hpp"
 #include "tskqdl32.h"
 
 namespace qdlcfg {

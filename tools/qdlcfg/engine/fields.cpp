@@ -7,7 +7,7 @@
 //   parse_value  command-line text -> value;  value_from_json  JSON -> value
 //   display      value -> printed text;        to_json          value -> JSON
 //   text JSON    bytes <-> JSON string (UTF-8) or {"hex": "..."}
-#include "fields.hpp"
+#include "engine/fields.hpp"
 
 #include <algorithm>
 #include <cstddef>

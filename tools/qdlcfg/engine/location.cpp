@@ -1,14 +1,14 @@
 // location.cpp - `qdlcfg where` from the library's own answers (see location.hpp).
-#include "location.hpp"
+#include "engine/location.hpp"
 
 #include <algorithm>
 #include <cerrno>
 
-#include "fields.hpp"
+#include "engine/fields.hpp"
 #include "frame/edition.h"
 #include "frame/frame.h"
 #include "platform/platform.h"
-#include "status.hpp"
+#include "console/status.hpp"
 
 namespace qdlcfg {
 

@@ -5,12 +5,12 @@
 //                   stands, a deleted key or section goes
 //   edit_section    the section's keys compared with the rendering, one profile write for each
 //                   key that differs
-#include "section_edit.hpp"
+#include "engine/section_edit.hpp"
 
 #include <algorithm>
 #include <memory>
 
-#include "library.hpp"
+#include "engine/library.hpp"
 #include "platform/platform.h"
 #include "tskqdl32.h"
 

@@ -1,5 +1,5 @@
 // status.cpp - status code names and meanings (from tskqdl32.h) and the exit code table.
-#include "status.hpp"
+#include "console/status.hpp"
 
 #include "tskqdl32.h"
 

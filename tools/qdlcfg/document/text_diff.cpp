@@ -1,11 +1,11 @@
 // text_diff.cpp - line differences of the configuration file (see text_diff.hpp).
-#include "text_diff.hpp"
+#include "document/text_diff.hpp"
 
 #include <algorithm>
 #include <map>
 #include <string_view>
 
-#include "fields.hpp"
+#include "engine/fields.hpp"
 
 namespace qdlcfg {
 

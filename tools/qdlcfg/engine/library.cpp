@@ -5,7 +5,7 @@
 //   listing    the sections as the store reads them (the exported listing has rules of its
 //              own and a 16-bit count, so the tool never goes through it): list_sections,
 //              list_group
-#include "library.hpp"
+#include "engine/library.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,8 +17,8 @@
 #include "exports/batch.h"
 #include "frame/edition.h"
 #include "platform/platform.h"
-#include "location.hpp"
-#include "status.hpp"
+#include "engine/location.hpp"
+#include "console/status.hpp"
 #include "tskqdl32.h"
 
 namespace qdlcfg {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "fields.hpp"
+#include "engine/fields.hpp"
 
 namespace qdlcfg {
 

@@ -4,13 +4,13 @@
 
 #include <optional>
 
-#include "commands.hpp"
-#include "document.hpp"
-#include "library.hpp"
-#include "location.hpp"
-#include "output.hpp"
+#include "verbs/commands.hpp"
+#include "document/document.hpp"
+#include "engine/library.hpp"
+#include "engine/location.hpp"
+#include "console/output.hpp"
 #include "platform/platform.h"
-#include "status.hpp"
+#include "console/status.hpp"
 #include "tskqdl32.h"
 
 #ifndef QDLCFG_VERSION

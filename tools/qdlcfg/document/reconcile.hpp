@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "fields.hpp"
+#include "engine/fields.hpp"
 #include "tskqdl32.h"
 
 namespace qdlcfg {
