@@ -587,6 +587,9 @@ TEST_F(Qdlcfg, UnknownVerbsAreNamedWithTheClosestOnes) {
         {{"add", "prot", "X", "--type", "vme"}, "did you mean 'add port'?"},
         {{"delete"}, "missing verb after 'delete' (one of port, device, modem, global)"},
         {{"help", "nosuchverb"}, "help: unknown verb 'nosuchverb'"},
+        // The value of a common option is no verb.
+        {{"--file", "site.ini", "lst"}, "usage: unknown verb 'lst' (did you mean 'list'?)\n"},
+        {{"--prefix", "/tmp"}, "usage: missing verb"},
     };
     for (const auto& [args, message] : cases) {
         const std::string err = fails(2, args);

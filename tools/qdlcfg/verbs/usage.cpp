@@ -67,12 +67,19 @@ Reached follow_verbs(const CLI::App& root, const std::vector<std::string>& words
 VerbWords verb_words(const CLI::App& root, int argc, char** argv) {
     VerbWords out;
     bool maybe_value = false;
+    bool value = false;  // the word is the value of the common option before it (--file PATH)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--") break;
         if (arg.size() > 1 && arg[0] == '-') {
-            maybe_value = arg.find('=') == std::string::npos &&
-                          root.get_option_no_throw(arg) == nullptr;
+            const CLI::Option* option =
+                arg.find('=') == std::string::npos ? root.get_option_no_throw(arg) : nullptr;
+            value = option != nullptr && option->get_items_expected_min() > 0;
+            maybe_value = arg.find('=') == std::string::npos && option == nullptr;
+            continue;
+        }
+        if (value) {
+            value = false;
             continue;
         }
         out.words.push_back(arg);
