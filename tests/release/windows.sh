@@ -1,0 +1,117 @@
+#!/bin/sh
+# windows.sh DIST - the Windows SDK zips of a release (DIST/tskqdl32-<v>-windows-{x86_64,i686}.zip),
+# each unzipped as a user does:
+#   - the layout: both DLLs (the legacy one apart), the header, TSKQDL32.lib and libTSKQDL32.dll.a
+#     for each, the CMake package, the documents; qdlcfg.exe is checked once the SDK holds it;
+#   - the DLLs carry no DWARF sections, and their symbols zip lies beside;
+#   - msvc_abi.c, built for the MSVC ABI (clang --target=*-windows-msvc, lld-link, the SDK's
+#     TSKQDL32.lib, no C runtime; kernel32 and version.dll through llvm-dlltool import
+#     libraries), calls every export of the current DLL and, built again, of the legacy DLL,
+#     and reads each DLL's version resource: under wine64 (x86_64) and under 32-bit wine in
+#     qemu-user (i686, cmake/wine32-run.sh), in fresh wine prefixes;
+#   - a MinGW consumer (tests/install/cxx: C++ on the current library, C on the legacy one)
+#     builds with find_package against the unzipped tree and runs under wine the same way.
+# Exit 0 when all hold.
+set -eu
+dist=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/qdl-winsdk.XXXXXX")
+wineserver=/usr/lib/wine/wineserver
+cleanup() {
+    for prefix in "$work"/prefix-*; do
+        [ -d "$prefix" ] && WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "windows sdk test: $*" >&2; [ -f "$work/out" ] && tail -40 "$work/out" >&2; exit 1; }
+version=$(sed -n 's/^project(TSKQDL32 VERSION \([0-9][0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+major=${version%%.*} rest=${version#*.}
+minor=${rest%%.*} patch=${rest#*.}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+for arch in x86_64 i686; do
+    name=tskqdl32-$version-windows-$arch
+    sdk=$work/$arch/$name
+    [ -f "$dist/$name.zip" ] || fail "no $name.zip in $dist"
+    [ -f "$dist/$name-debug.zip" ] || fail "no $name-debug.zip (the DLLs' symbols) in $dist"
+    mkdir -p "$work/$arch"
+    unzip -q "$dist/$name.zip" -d "$work/$arch"
+    case $arch in
+        x86_64) target=x86_64-pc-windows-msvc machine=i386:x86-64 triplet=x86_64-w64-mingw32
+                toolchain=toolchain-mingw64.cmake stdcall="" ;;
+        i686) target=i686-pc-windows-msvc machine=i386 triplet=i686-w64-mingw32
+              toolchain=toolchain-mingw32.cmake stdcall=yes ;;
+    esac
+    for f in bin/TSKQDL32.dll bin/tskqdl32-legacy/TSKQDL32.dll include/tskqdl32.h \
+             lib/TSKQDL32.lib lib/libTSKQDL32.dll.a lib/tskqdl32-legacy/TSKQDL32.lib \
+             lib/tskqdl32-legacy/libTSKQDL32.dll.a lib/cmake/TSKQDL32/TSKQDL32Config.cmake \
+             README.md share/doc/tskqdl32/CHANGELOG.md share/doc/tskqdl32/html/index.html; do
+        [ -f "$sdk/$f" ] || fail "$name: no $f"
+    done
+    for dll in "$sdk"/bin/TSKQDL32.dll "$sdk"/bin/tskqdl32-legacy/TSKQDL32.dll; do
+        ! "$triplet-objdump" -h "$dll" | grep -q '\.debug_' || fail "$dll has DWARF sections"
+    done
+
+    # Where wine runs this architecture's programs, in a prefix of its own.
+    export WINEPREFIX="$work/prefix-$arch"
+    if [ "$arch" = x86_64 ]; then
+        run() { timeout 300 /usr/lib/wine/wine64 "$@"; }
+    else
+        run() { timeout 300 "$src/cmake/wine32-run.sh" "$@"; }
+        # Under emulation wine makes the prefix and may still fail to start the program.
+        run cmd.exe /c exit 0 >/dev/null 2>&1 || true
+        "$wineserver" -w
+    fi
+    if [ -f "$sdk/bin/qdlcfg.exe" ]; then
+        run "$sdk/bin/qdlcfg.exe" --version >"$work/out" 2>&1 || fail "$name: qdlcfg.exe fails"
+        grep -q "$version" "$work/out" || fail "$name: qdlcfg.exe is not version $version"
+    fi
+
+    # The MSVC-ABI program: no C runtime, the system DLLs through llvm-dlltool import libraries
+    # (on i686 their functions are __stdcall: decorated in the .def, imported undecorated).
+    at=""
+    [ -n "$stdcall" ] && at=yes
+    printf 'LIBRARY kernel32.dll\nEXPORTS\nExitProcess%s\nGetStdHandle%s\nWriteFile%s\nGetModuleHandleA%s\nGetModuleFileNameA%s\n' \
+        ${at:+@4} ${at:+@4} ${at:+@20} ${at:+@4} ${at:+@12} >"$work/$arch/kernel32.def"
+    printf 'LIBRARY version.dll\nEXPORTS\nGetFileVersionInfoSizeA%s\nGetFileVersionInfoA%s\nVerQueryValueA%s\n' \
+        ${at:+@8} ${at:+@16} ${at:+@16} >"$work/$arch/version.def"
+    for lib in kernel32 version; do
+        llvm-dlltool -m "$machine" ${stdcall:+-k} -d "$work/$arch/$lib.def" -l "$work/$arch/$lib.lib" ||
+            fail "llvm-dlltool $lib"
+    done
+    for edition in current legacy; do
+        case $edition in
+            current) dir=$sdk/bin libdir=$sdk/lib define="" ;;
+            legacy) dir=$sdk/bin/tskqdl32-legacy libdir=$sdk/lib/tskqdl32-legacy
+                    define=-DQDL_TEST_LEGACY ;;
+        esac
+        exe=$dir/msvc_abi_$edition.exe
+        clang --target="$target" -O2 -ffreestanding -fno-stack-protector -Wall -Wextra -Werror \
+            -DQDL_EXPECT_MAJOR="$major" -DQDL_EXPECT_MINOR="$minor" -DQDL_EXPECT_PATCH="$patch" \
+            -DQDL_EXPECT_VERSION="\"$version\"" $define -I"$sdk/include" \
+            -c "$src/tests/release/msvc_abi.c" -o "$work/$arch/msvc_abi_$edition.obj" \
+            >"$work/out" 2>&1 || fail "$arch $edition: the MSVC-ABI program does not compile"
+        lld-link /nologo /nodefaultlib /entry:start /subsystem:console "/out:$exe" \
+            "$work/$arch/msvc_abi_$edition.obj" "$libdir/TSKQDL32.lib" \
+            "$work/$arch/kernel32.lib" "$work/$arch/version.lib" >"$work/out" 2>&1 ||
+            fail "$arch $edition: the MSVC-ABI program does not link against TSKQDL32.lib"
+        run "$exe" >"$work/out" 2>&1 || fail "$arch $edition: the MSVC-ABI program failed"
+        grep -q "all checks hold" "$work/out" || fail "$arch $edition: the MSVC-ABI program said nothing"
+        rm -f "$exe"
+    done
+
+    # MinGW through the CMake package of the unzipped tree.
+    cmake -S "$src/tests/install/cxx" -B "$work/$arch/mingw" \
+        -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$toolchain" -DTSKQDL32_DIR="$sdk/lib/cmake/TSKQDL32" \
+        >"$work/out" 2>&1 || fail "$arch: find_package(TSKQDL32) in a MinGW build failed"
+    cmake --build "$work/$arch/mingw" >"$work/out" 2>&1 || fail "$arch: the MinGW consumer does not build"
+    cp "$work/$arch/mingw/consumer.exe" "$sdk/bin/"
+    cp "$work/$arch/mingw/legacy_version.exe" "$sdk/bin/tskqdl32-legacy/"
+    run "$sdk/bin/consumer.exe" >"$work/out" 2>&1 || fail "$arch: the MinGW consumer failed"
+    run "$sdk/bin/tskqdl32-legacy/legacy_version.exe" >"$work/out" 2>&1 ||
+        fail "$arch: the MinGW legacy consumer failed"
+    grep -q "QDL Version 1.01 (03a1)" "$work/out" || fail "$arch: TSKQDL32::tskqdl32_legacy is not the legacy DLL"
+    "$wineserver" -k 2>/dev/null || true
+done
+echo "windows sdk test: both SDKs complete; MSVC-ABI and MinGW programs run on every DLL"
