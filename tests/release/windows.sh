@@ -4,11 +4,12 @@
 #   - the layout: both DLLs (the legacy one apart), the header, TSKQDL32.lib and libTSKQDL32.dll.a
 #     for each, the CMake package, the documents; qdlcfg.exe is checked once the SDK holds it;
 #   - the DLLs carry no DWARF sections, and their symbols zip lies beside;
-#   - msvc_abi.c, built for the MSVC ABI (clang --target=*-windows-msvc, lld-link, the SDK's
-#     TSKQDL32.lib, no C runtime; kernel32 and version.dll through llvm-dlltool import
-#     libraries), calls every export of the current DLL and, built again, of the legacy DLL,
-#     and reads each DLL's version resource: under wine64 (x86_64) and under 32-bit wine in
-#     qemu-user (i686, cmake/wine32-run.sh), in fresh wine prefixes;
+#   - msvc_abi.c, built for the MSVC ABI (clang-cl --target=*-windows-msvc and lld-link, through
+#     the SDK's CMake package, which must give the links TSKQDL32.lib; no C runtime; kernel32 and
+#     version.dll through llvm-dlltool import libraries), calls every export of the current DLL
+#     and, built again, of the legacy DLL, and reads each DLL's version resource: under wine64
+#     (x86_64) and under 32-bit wine in qemu-user (i686, cmake/wine32-run.sh), in fresh wine
+#     prefixes;
 #   - a MinGW consumer (tests/install/cxx: C++ on the current library, C on the legacy one)
 #     builds with find_package against the unzipped tree and runs under wine the same way.
 # Exit 0 when all hold.
@@ -29,6 +30,8 @@ version=$(sed -n 's/^project(TSKQDL32 VERSION \([0-9][0-9.]*\).*/\1/p' "$src/CMa
 major=${version%%.*} rest=${version#*.}
 minor=${rest%%.*} patch=${rest#*.}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+clang_cl=$(command -v clang-cl || command -v clang-cl-14 || ls /usr/lib/llvm-*/bin/clang-cl | tail -1)
+[ -x "$clang_cl" ] || fail "no clang-cl (scripts/deps.sh --release installs clang)"
 
 for arch in x86_64 i686; do
     name=tskqdl32-$version-windows-$arch
@@ -39,9 +42,9 @@ for arch in x86_64 i686; do
     unzip -q "$dist/$name.zip" -d "$work/$arch"
     case $arch in
         x86_64) target=x86_64-pc-windows-msvc machine=i386:x86-64 triplet=x86_64-w64-mingw32
-                toolchain=toolchain-mingw64.cmake stdcall="" ;;
+                toolchain=toolchain-mingw64.cmake stdcall="" processor=AMD64 ;;
         i686) target=i686-pc-windows-msvc machine=i386 triplet=i686-w64-mingw32
-              toolchain=toolchain-mingw32.cmake stdcall=yes ;;
+              toolchain=toolchain-mingw32.cmake stdcall=yes processor=X86 ;;
     esac
     for f in bin/TSKQDL32.dll bin/tskqdl32-legacy/TSKQDL32.dll include/tskqdl32.h \
              lib/TSKQDL32.lib lib/libTSKQDL32.dll.a lib/tskqdl32-legacy/TSKQDL32.lib \
@@ -80,25 +83,31 @@ for arch in x86_64 i686; do
         llvm-dlltool -m "$machine" ${stdcall:+-k} -d "$work/$arch/$lib.def" -l "$work/$arch/$lib.lib" ||
             fail "llvm-dlltool $lib"
     done
+    # Built through the SDK's CMake package with clang-cl and lld-link: the link must take
+    # TSKQDL32.lib (for either DLL), never MinGW's libTSKQDL32.dll.a.
+    cmake -S "$src/tests/release/msvc" -B "$work/$arch/msvc" -DCMAKE_SYSTEM_NAME=Windows \
+        -DCMAKE_SYSTEM_PROCESSOR="$processor" -DCMAKE_C_COMPILER="$clang_cl" \
+        -DCMAKE_C_COMPILER_TARGET="$target" -DCMAKE_C_COMPILER_WORKS=ON -DCMAKE_LINKER=lld-link \
+        -DCMAKE_AR="$(command -v llvm-lib)" -DCMAKE_MT="$(command -v llvm-mt)" \
+        -DCMAKE_RC_COMPILER="$(command -v llvm-rc)" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_PREFIX_PATH="$sdk" -DQDL_EXPECT_VERSION="$version" -DQDL_EXPECT_MAJOR="$major" \
+        -DQDL_EXPECT_MINOR="$minor" -DQDL_EXPECT_PATCH="$patch" \
+        "-DQDL_SYSTEM_LIBS=$work/$arch/kernel32.lib;$work/$arch/version.lib" >"$work/out" 2>&1 ||
+        fail "$arch: find_package(TSKQDL32) for the MSVC toolchain failed"
+    cmake --build "$work/$arch/msvc" -v >"$work/out" 2>&1 ||
+        fail "$arch: the MSVC-ABI program does not build against the SDK"
+    [ "$(grep -c "lld-link.* $sdk/lib/TSKQDL32\.lib" "$work/out")" -ge 1 ] &&
+        [ "$(grep -c "lld-link.* $sdk/lib/tskqdl32-legacy/TSKQDL32\.lib" "$work/out")" -ge 1 ] &&
+        ! grep -q 'lld-link.*libTSKQDL32\.dll\.a' "$work/out" ||
+        fail "$arch: the MSVC links did not take TSKQDL32.lib"
     for edition in current legacy; do
-        case $edition in
-            current) dir=$sdk/bin libdir=$sdk/lib define="" ;;
-            legacy) dir=$sdk/bin/tskqdl32-legacy libdir=$sdk/lib/tskqdl32-legacy
-                    define=-DQDL_TEST_LEGACY ;;
-        esac
-        exe=$dir/msvc_abi_$edition.exe
-        clang --target="$target" -O2 -ffreestanding -fno-stack-protector -Wall -Wextra -Werror \
-            -DQDL_EXPECT_MAJOR="$major" -DQDL_EXPECT_MINOR="$minor" -DQDL_EXPECT_PATCH="$patch" \
-            -DQDL_EXPECT_VERSION="\"$version\"" $define -I"$sdk/include" \
-            -c "$src/tests/release/msvc_abi.c" -o "$work/$arch/msvc_abi_$edition.obj" \
-            >"$work/out" 2>&1 || fail "$arch $edition: the MSVC-ABI program does not compile"
-        lld-link /nologo /nodefaultlib /entry:start /subsystem:console "/out:$exe" \
-            "$work/$arch/msvc_abi_$edition.obj" "$libdir/TSKQDL32.lib" \
-            "$work/$arch/kernel32.lib" "$work/$arch/version.lib" >"$work/out" 2>&1 ||
-            fail "$arch $edition: the MSVC-ABI program does not link against TSKQDL32.lib"
-        run "$exe" >"$work/out" 2>&1 || fail "$arch $edition: the MSVC-ABI program failed"
-        grep -q "all checks hold" "$work/out" || fail "$arch $edition: the MSVC-ABI program said nothing"
-        rm -f "$exe"
+        dir=$sdk/bin
+        [ "$edition" = legacy ] && dir=$sdk/bin/tskqdl32-legacy
+        cp "$work/$arch/msvc/msvc_abi_$edition.exe" "$dir/"
+        run "$dir/msvc_abi_$edition.exe" >"$work/out" 2>&1 ||
+            fail "$arch $edition: the MSVC-ABI program failed"
+        grep -q "all checks hold" "$work/out" ||
+            fail "$arch $edition: the MSVC-ABI program said nothing"
     done
 
     # MinGW through the CMake package of the unzipped tree.
