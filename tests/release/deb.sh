@@ -51,7 +51,7 @@ else
     timeout 1200 debootstrap --variant=minbase --include=g++,cmake,make,pkg-config,man-db \
         bookworm "$root" "$mirror" >"$work/out" 2>&1 || fail "debootstrap failed"
     mkdir -p "$(dirname "$cache")"
-    tar -cf "$cache.part" -C "$root" . && mv "$cache.part" "$cache"
+    tar -cf "$cache.new" -C "$root" . && mv "$cache.new" "$cache"
 fi
 mount -t proc proc "$root/proc" 2>/dev/null || true
 
