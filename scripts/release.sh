@@ -45,13 +45,18 @@ mkdir -p "$work" "$dist"
 rm -f "$dist/SHA256SUMS"
 echo "== release $version"
 
-# The source tree as git sees it (tracked and new files, not the ignored build trees).
+# The source tree as git sees it (tracked and new files, not the ignored build trees); outside
+# a git work tree, everything but the build trees and dist/.
 copy_source() {
   local to=$1
   mkdir -p "$to"
-  git ls-files -z --cached --others --exclude-standard |
-    while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
-    tar --null -T - -cf - | tar -xf - -C "$to"
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files -z --cached --others --exclude-standard |
+      while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
+      tar --null -T - -cf - | tar -xf - -C "$to"
+  else
+    tar --exclude=./build --exclude='./build-*' --exclude=./dist -cf - . | tar -xf - -C "$to"
+  fi
 }
 
 if wants deb; then

@@ -24,6 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "deb test: $*" >&2; [ -f "$work/out" ] && tail -40 "$work/out" >&2; exit 1; }
+[ "$(id -u)" = 0 ] || fail "needs root (debootstrap, chroot)"
 version=$(sed -n 's/^project(TSKQDL32 VERSION \([0-9][0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
 debs=$(ls "$dist"/*_"$version"_*.deb 2>/dev/null | wc -l)
 [ "$debs" = 4 ] || fail "$debs packages of version $version in $dist, not 4"
