@@ -57,6 +57,7 @@ if [ "$quick" = 0 ]; then
   echo "== release: scripts/release.sh, then its Debian packages, Windows SDKs and collection"
   rm -f build-release/bookworm.tar  # the clean Debian system is made anew in every run
   scripts/release.sh
+  (cd dist && sha256sum --quiet -c SHA256SUMS)
   sh tests/release/deb.sh dist build-release/bookworm.tar
   sh tests/release/windows.sh dist
   sh tests/release/ansible.sh dist/tskqdl32-config-*.tar.gz
