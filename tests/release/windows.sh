@@ -20,7 +20,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/qdl-winsdk.XXXXXX")
 wineserver=/usr/lib/wine/wineserver
 cleanup() {
     for prefix in "$work"/prefix-*; do
-        [ -d "$prefix" ] && WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null
+        [ -d "$prefix" ] && WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
     done
     rm -rf "$work"
 }
