@@ -15,9 +15,14 @@
 #              would register qemu with binfmt_misc, and wine would start its own helper
 #              programs under emulation too (25 s and more each)
 #   --fuzz     clang libclang-rt-14-dev: the libFuzzer targets (scripts/fuzz.sh)
+#   --release  what scripts/release.sh and tests/release/ need: build-essential debhelper
+#              doxygen (the Debian packages), lintian, debootstrap (the clean Debian system the
+#              packages are tested in), man-db, zip unzip, clang lld llvm (the Visual Studio
+#              import libraries and the MSVC-ABI test program), ansible-core, pylint
+#              pycodestyle yamllint python3-voluptuous (ansible-test sanity without PyPI)
 #
 # Needs root, or sudo. Waits for another apt-get or dpkg that holds the package lock.
-# Usage: scripts/deps.sh [--docs] [--ansible] [--windows] [--fuzz]
+# Usage: scripts/deps.sh [--docs] [--ansible] [--windows] [--fuzz] [--release]
 set -euo pipefail
 
 packages=(cmake g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
@@ -28,7 +33,11 @@ for arg in "$@"; do
     --ansible) packages+=(ansible-core python3-jsonschema) ;;
     --windows) packages+=(mingw-w64 wine wine64 qemu-user wine32:i386) ;;
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    *) echo "usage: scripts/deps.sh [--docs] [--ansible] [--windows] [--fuzz]" >&2; exit 2 ;;
+    --release) packages+=(build-essential debhelper doxygen lintian debootstrap man-db zip unzip
+                          clang lld llvm ansible-core pylint pycodestyle yamllint
+                          python3-voluptuous) ;;
+    *) echo "usage: scripts/deps.sh [--docs] [--ansible] [--windows] [--fuzz] [--release]" >&2
+       exit 2 ;;
   esac
 done
 

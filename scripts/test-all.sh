@@ -6,7 +6,11 @@
 #   3. the Windows DLLs (x86_64 and i686, cross-built), the x86_64 test suite under wine64 and
 #      the i686 one under 32-bit wine in qemu-user, then the export-table checks of all
 #      libraries and the differential check against both Windows builds;
-#   4. short fuzzing runs of every libFuzzer target (when clang is there).
+#   4. short fuzzing runs of every libFuzzer target (when clang is there);
+#   5. the release (scripts/release.sh: Debian packages, Windows SDKs, Ansible collection into
+#      dist/) and the tests of what it built (tests/release/): the packages in a fresh Debian 12
+#      made by debootstrap (anew in each run), the SDKs under wine, the collection installed
+#      and through ansible-test sanity.
 # Every build treats warnings as errors (QDL_WERROR=ON, also passed on to windows.sh and
 # fuzz.sh); a user's own build does not.
 # Usage: scripts/test-all.sh [--quick]   (--quick: Linux build, tests and docs only)
@@ -20,7 +24,7 @@ export QDL_WERROR=ON
 if [ "$quick" = 1 ]; then
   scripts/deps.sh --docs --ansible
 else
-  scripts/deps.sh --docs --ansible --windows --fuzz
+  scripts/deps.sh --docs --ansible --windows --fuzz --release
 fi
 
 echo "== Linux build and tests"
@@ -49,5 +53,13 @@ if [ "$quick" = 0 ]; then
     echo "== fuzzing (about 60 seconds per target)"
     scripts/fuzz.sh 60
   fi
+
+  echo "== release: scripts/release.sh, then its Debian packages, Windows SDKs and collection"
+  rm -f build-release/bookworm.tar  # the clean Debian system is made anew in every run
+  scripts/release.sh
+  (cd dist && sha256sum --quiet -c SHA256SUMS)
+  sh tests/release/deb.sh dist build-release/bookworm.tar
+  sh tests/release/windows.sh dist
+  sh tests/release/ansible.sh dist/tskqdl32-config-*.tar.gz
 fi
 echo "== all tests passed"

@@ -1,5 +1,5 @@
 #!/bin/sh
-# run.sh QDLCFG SOURCE_DIR [ANSIBLE_PLAYBOOK] - plays site.yml with the tskqdl32_config module
+# run.sh QDLCFG SOURCE_DIR [ANSIBLE_PLAYBOOK] - plays site.yml with the module tskqdl32.config.tskqdl32_config
 # against localhost in a fresh machine (TSKQDL32_PREFIX): in check mode (the file stays as it
 # was), for real (changed), again (nothing changed, the file not replaced), and with a bad value
 # (the task fails naming the library status, the file stays as it was). The check run is
@@ -60,6 +60,6 @@ play 2 -e rate=fast
 grep -q "ports\[0\] (LineA): baudrate: 'fast' is not a number" "$work/out" ||
     fail "an unconvertible value does not name its record and field"
 python=$("$playbook" --version | sed -n 's/^ *python version = .*(\(.*\))$/\1/p')
-"${python:-python3}" "$src/tests/ansible/logged.py" "$src/contrib/ansible/library/tskqdl32_config.py" \
+"${python:-python3}" "$src/tests/ansible/logged.py" "$module" \
     "$qdlcfg" "$TSKQDL32_PREFIX" "$secret" >"$work/out" 2>&1 || fail "the module's log"
 echo "ansible test: check, apply, idempotent second run, refusal and the log all hold"

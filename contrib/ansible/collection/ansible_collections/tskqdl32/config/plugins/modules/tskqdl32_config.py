@@ -105,34 +105,35 @@ notes:
   - Supports check mode (nothing is written) and diff mode (before and after, field by field).
   - A password is never shown, neither in a diff nor in the module's arguments.
 requirements: [qdlcfg with the apply verb]
+author: TSKQDL32 maintainers (@tskqdl32)
 '''
 
 EXAMPLES = r'''
 - name: Make the configuration equal to the fleet's document
-  tskqdl32_config:
+  tskqdl32.config.tskqdl32_config:
     src: /etc/tskqdl32/site.json
     prune: true
 
 - name: One port
-  tskqdl32_config:
+  tskqdl32.config.tskqdl32_config:
     kind: port
     name: LineA
     fields: {type: kwt-serial, port: COM1, baudrate: 9600, parity: even}
 
 - name: The global parameters, with the password from a vault
-  tskqdl32_config:
+  tskqdl32.config.tskqdl32_config:
     kind: global
     fields: {connect_timeout: 3000, request_timeout: 5000}
     password: "{{ vault_tskqdl32_password }}"
 
 - name: A modem without country and area code (YAML's no is taken as the word)
-  tskqdl32_config:
+  tskqdl32.config.tskqdl32_config:
     kind: modem
     name: DialNorth
     fields: {modem_dial: ATDT, modem_phoneno: "5550142", modem_usedcanda: no}
 
 - name: No modem DialSouth
-  tskqdl32_config:
+  tskqdl32.config.tskqdl32_config:
     kind: modem
     name: DialSouth
     state: absent
