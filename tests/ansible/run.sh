@@ -59,6 +59,22 @@ cmp -s "$ini" "$work/applied.ini" || fail "a refused document changed the file"
 play 2 -e rate=fast
 grep -q "ports\[0\] (LineA): baudrate: 'fast' is not a number" "$work/out" ||
     fail "an unconvertible value does not name its record and field"
+# legacy: the legacy library's file whatever the registry says, and its rules.
+printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenvik\\Fieldloom\\Configuration]\nkbRTTskCfgIni=plant.ini\n' \
+    >"$TSKQDL32_PREFIX/registry.ini"
+"$qdlcfg" where | grep -q 'plant\.ini' || fail "the registry value names no other file"
+ansible=$(dirname "$(command -v "$playbook")")/ansible
+legacy() {  # legacy EXPECTED_RC MODULE_ARGS; output in $work/out
+    rc=0
+    timeout 300 "$ansible" localhost -c local -m tskqdl32.config.tskqdl32_config \
+        -a "qdlcfg=$qdlcfg prefix=$TSKQDL32_PREFIX legacy=true $2" >"$work/out" 2>&1 || rc=$?
+    [ "$rc" = "$1" ] || fail "legacy [$2] exited $rc, not $1"
+}
+legacy 0 "kind=port name=Dial9 fields='{\"type\": \"kwt-serial\", \"modem_dial\": \"ATDT9\"}'"
+grep -q '^MODEM_DIAL=ATDT9' "$ini" || fail "legacy: the port's dial string is not in tsk_cfg.ini"
+[ ! -e "$TSKQDL32_PREFIX/windows/plant.ini" ] || fail "legacy: the registry's file was written"
+legacy 2 "kind=modem name=DialX fields='{\"modem_dial\": \"1\"}'"
+grep -q 'no modem records' "$work/out" || fail "legacy: a modem record is not refused as such"
 python=$("$playbook" --version | sed -n 's/^ *python version = .*(\(.*\))$/\1/p')
 "${python:-python3}" "$src/tests/ansible/logged.py" "$module" \
     "$qdlcfg" "$TSKQDL32_PREFIX" "$secret" >"$work/out" 2>&1 || fail "the module's log"

@@ -68,6 +68,14 @@ options:
     description:
       - This configuration file, instead of the one the registry value names.
     type: path
+  legacy:
+    description:
+      - The legacy library's file and rules, as hosts built for the older interface see them
+        (C(qdlcfg --legacy)) - C(tsk_cfg.ini) in the Windows directory whatever the registry
+        says (or C(file)), no modem records, no C(modem_recordname) or C(assoc_device), a
+        serial port's own C(modem_dial).
+    type: bool
+    default: false
   kind:
     description: The kind of the one record to manage.
     type: str
@@ -328,6 +336,7 @@ def main():
             merge=dict(type='bool', default=False),
             backup=dict(type='bool', default=False),
             file=dict(type='path'),
+            legacy=dict(type='bool', default=False),
             kind=dict(type='str', choices=['port', 'device', 'modem', 'global']),
             name=dict(type='str'),
             fields=dict(type='dict', default={}),
@@ -382,6 +391,7 @@ def main():
     args += ['--merge'] if p['merge'] else []
     args += ['--backup'] if p['backup'] and not module.check_mode else []
     args += ['--file', p['file']] if p['file'] else []
+    args += ['--legacy'] if p['legacy'] else []
     data = None
     if p['src']:
         args.append(p['src'])
