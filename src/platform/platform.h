@@ -157,6 +157,10 @@ bool profile_text(const char* path, std::string& text);
 using SectionVisit =
     std::function<void(std::string_view name, const std::vector<std::string_view>& keys)>;
 bool profile_sections(const char* path, const SectionVisit& visit);
+// The same for the one section that a read of `name` finds: its name as the file spells it and
+// its key names. False when there is none (or no file).
+bool profile_section(const char* path, const char* name, std::string& spelled,
+                     std::vector<std::string>& keys);
 
 // One profile write as it was asked for: no key deletes the section, no value deletes the key.
 struct RecordedWrite {

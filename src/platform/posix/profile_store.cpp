@@ -796,6 +796,23 @@ bool profile_sections(const char* path, const SectionVisit& visit) {
     });
 }
 
+bool profile_section(const char* path, const char* name, std::string& spelled,
+                     std::vector<std::string>& keys) {
+    keys.clear();
+    return in_scope(Access::Read, [&](ScopeState& scope) {
+        const CachedFile* cf = file_for(scope, path);
+        if (cf == nullptr || name == nullptr) return false;
+        const std::optional<ini::Block> block = ini::find_section(cf->doc, name);
+        if (!block || !block->has_header || block->name.empty()) return false;
+        spelled.assign(block->name);
+        for (const ini::Line& l : block->entries) {
+            const std::string_view key = block->entry_name(l);
+            if (l.has_equals() && !key.empty() && key.front() != ';') keys.emplace_back(key);
+        }
+        return true;
+    });
+}
+
 // ---- Call guard ----------------------------------------------------------------------------
 
 CallScope::CallScope(Access access) {

@@ -122,6 +122,7 @@ struct Section {
     Present kinds[3];
     std::vector<std::size_t> changes;  // indexes into Outcome::changes
     bool done = false;
+    bool looked_at = false;  // its kinds are known (a look at this one section)
     bool holds_any() const {
         return !kinds[0].name.empty() || !kinds[1].name.empty() || !kinds[2].name.empty();
     }
@@ -136,6 +137,7 @@ struct State {
     std::string path;      // the configuration path as the library holds it, once needed
     std::string stand_in;  // a section name the file does not hold, for render
     std::size_t expected = 0;  // changes to make room for at once: one per document record
+    bool by_name = false;  // a few records: their sections are looked at one by one, not listed
     const std::string& config_path() {
         if (path.empty()) path = locate().configured;
         return path;
@@ -147,14 +149,25 @@ struct State {
 };
 
 // Lists the records of one kind in the file, once. Each listing scans the whole file, so only
-// the kinds that are needed are listed (see reconcile).
+// the kinds that are needed are listed (see reconcile); with few records, none is.
 void survey(State& st, Kind kind) {
-    if (st.surveyed[at(kind)]) return;
+    if (st.by_name || st.surveyed[at(kind)]) return;
     st.surveyed[at(kind)] = true;
     if (kind == Kind::Modem && legacy_rules()) return;  // none there: MODEM_DIAL is a port's
     st.names[at(kind)] = list_group(kind);
     for (const std::string& name : st.names[at(kind)]) {
         st.sections[fold(name)].kinds[at(kind)].name = name;
+    }
+}
+
+// The kinds of records that one section holds, as the listings would give them.
+void look_at(State& st, const std::string& name) {
+    Section& s = st.sections[fold(name)];
+    if (s.looked_at) return;
+    s.looked_at = true;
+    const SectionKinds found = section_kinds(name);
+    for (Kind kind : kSectionKinds) {
+        if (found.holds[at(kind)]) s.kinds[at(kind)].name = found.name;
     }
 }
 
@@ -568,10 +581,21 @@ bool matches_pattern(std::string_view pattern, std::string_view name) {
 
 Outcome reconcile(DocumentContent& doc, Goal goal, bool prune, const ProgressFn& progress) {
     State st{goal, {}, {}, {}, {}, {}, {}, doc.records.size()};
-    // The plan looks at the stored records of the kinds that the document holds or deletes
-    // only; the other kinds are listed once something is to be written, still before the first
-    // write (a section that is rewritten must keep them). An apply that changes nothing lists
-    // nothing more.
+    // A few records (a set, a small apply) and no prune: only their sections are looked at,
+    // each with every kind it holds, so that a change of one record costs a look at one section
+    // whatever the size of the file.
+    constexpr std::size_t kByName = 64;
+    st.by_name = !prune && doc.records.size() + doc.absent.size() <= kByName;
+    for (const Wanted& w : doc.records) {
+        if (st.by_name && w.record.kind() != Kind::Global) look_at(st, w.record.name());
+    }
+    for (const auto& [kind, name] : doc.absent) {
+        if (st.by_name) look_at(st, name);
+    }
+    // Otherwise the plan looks at the stored records of the kinds that the document holds or
+    // deletes only; the other kinds are listed once something is to be written, still before
+    // the first write (a section that is rewritten must keep them). An apply that changes
+    // nothing lists nothing more.
     for (const Wanted& w : doc.records) {
         if (w.record.kind() != Kind::Global) survey(st, w.record.kind());
     }

@@ -306,17 +306,48 @@ std::vector<std::string> list_sections(const std::vector<Filter>& filters) {
     return sections_with({}, filters);
 }
 
-std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra) {
-    std::vector<std::string> keys;
+namespace {
+
+// The keys that make a section a record of the kind (any one of them).
+std::vector<std::string> kind_keys(Kind kind) {
     switch (kind) {
-    case Kind::Port: keys = {"TYPE"}; break;
-    case Kind::Modem: keys = {"MODEM_DIAL"}; break;
-    case Kind::Device: keys = {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}; break;
-    case Kind::Global: return {};
+    case Kind::Port: return {"TYPE"};
+    case Kind::Modem: return {"MODEM_DIAL"};
+    case Kind::Device: return {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"};
+    case Kind::Global: break;
     }
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra) {
+    if (kind == Kind::Global) return {};
     require_kind(kind);
-    std::vector<std::string> out = sections_with(keys, extra);
+    std::vector<std::string> out = sections_with(kind_keys(kind), extra);
     std::sort(out.begin(), out.end());
+    return out;
+}
+
+SectionKinds section_kinds(const std::string& name) {
+    SectionKinds out;
+    const Location loc = locate();
+    if (config_file_state(loc.file) == FileState::Unopenable) {
+        fail_status("cannot open " + loc.file + ": not a readable regular file", QDL_ERR_FILE);
+    }
+    std::string spelled;
+    if (!qdl::platform::profile_section(loc.configured.c_str(), name.c_str(), spelled,
+                                        out.keys)) {
+        return out;
+    }
+    const std::vector<std::string_view> keys(out.keys.begin(), out.keys.end());
+    for (Kind kind : named_kinds()) {
+        const std::vector<std::string> wanted = kind_keys(kind);
+        out.holds[static_cast<int>(kind)] =
+            std::any_of(wanted.begin(), wanted.end(),
+                        [&](const std::string& k) { return holds_key(keys, k); });
+    }
+    out.name = spelled;
     return out;
 }
 

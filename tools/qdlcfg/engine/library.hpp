@@ -92,6 +92,16 @@ std::vector<std::string> list_sections(const std::vector<Filter>& filters);
 // (names that differ only in letter case are one section: the file's first spelling is kept).
 std::vector<std::string> list_group(Kind kind, const std::vector<Filter>& extra = {});
 
+// The one section that record reads find for `name`, as list_group sees it: its name as the
+// file spells it ("" when there is none), the kinds it is a record of (index: Kind; modems not
+// with --legacy) and its key names. A look at one section, not a listing of the file.
+struct SectionKinds {
+    std::string name;
+    bool holds[3] = {false, false, false};
+    std::vector<std::string> keys;
+};
+SectionKinds section_kinds(const std::string& name);
+
 // ASCII letters compare without case, as section names do in the profile functions.
 bool same_section(const std::string& a, const std::string& b);
 

@@ -7,6 +7,8 @@
 //   check_*          one function per kind of problem
 //   run_check        all of them, as a table or JSON; exit 1 when anything was found
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -393,59 +395,69 @@ const Entry* entry_of(const Section& s, std::string_view key) {
     return nullptr;
 }
 
-void check_hosts(const std::vector<Section>& sections, bool password_readable, Problems& out) {
-    // The records of each kind, by folded name (the first section of a name is the record).
-    std::unordered_set<std::string> ports, devices, modems, seen;
-    for (const Section& s : sections) {
-        if (!seen.insert(fold(s.name)).second) continue;
-        if (entry_of(s, "TYPE")) ports.insert(fold(s.name));
-        if (entry_of(s, "MODEM_DIAL")) modems.insert(fold(s.name));
-        for (std::string_view k : {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}) {
-            if (entry_of(s, k)) devices.insert(fold(s.name));
-        }
-    }
+// Whether the file holds a record of the kind by that name.
+using Holds = std::function<bool(Kind kind, std::string_view name)>;
+
+// What a host cannot use in one section (the first of its name): dangling references, an
+// address that is none, a password every user can read.
+void host_problems(const Section& s, const Holds& holds, bool password_readable, Problems& out) {
     struct Reference {
         std::string_view key;
-        const std::unordered_set<std::string>* holder;  // the records it is read from
-        const std::unordered_set<std::string>* target;
-        std::string_view what;
+        Kind holder;  // the records it is read from
+        Kind target;
     };
-    const Reference references[] = {{"DEFAULT_PORT", &devices, &ports, "port"},
-                                    {"ASSOC_DEVICE", &devices, &devices, "device"},
-                                    {"MODEM_RECORDNAME", &ports, &modems, "modem"},
-                                    {"MODEM_RECORDNAME", &devices, &modems, "modem"}};
-    seen.clear();
+    constexpr Reference references[] = {{"DEFAULT_PORT", Kind::Device, Kind::Port},
+                                        {"ASSOC_DEVICE", Kind::Device, Kind::Device},
+                                        {"MODEM_RECORDNAME", Kind::Port, Kind::Modem},
+                                        {"MODEM_RECORDNAME", Kind::Device, Kind::Modem}};
+    for (const Reference& r : references) {
+        if (legacy_rules() && r.key != "DEFAULT_PORT") continue;  // keys it never reads
+        const Entry* e = entry_of(s, r.key);
+        if (e == nullptr || e->value.empty() || !holds(r.holder, s.name)) continue;
+        if (holds(r.target, e->value)) continue;
+        Problem p{e->line, s.name, e->key, "dangling-reference",
+                  "names the " + std::string(kind_word(r.target)) + " " + std::string(e->value) +
+                      ", which is not in the file"};
+        p.warning = true;
+        out.push_back(std::move(p));
+    }
+    const Entry* ip = entry_of(s, "IP_ADDR");
+    if (ip != nullptr && !ip->value.empty() && holds(Kind::Device, s.name) &&
+        !is_ipv4(ip->value) && !is_host_name(ip->value)) {
+        Problem p{ip->line, s.name, ip->key, "bad-address",
+                  std::string(1, '"').append(ip->value).append(
+                      "\" is neither an IPv4 address nor a dotted host name")};
+        p.warning = true;
+        out.push_back(std::move(p));
+    }
+    if (password_readable && same_folded(s.name, "Global_Parameters")) {
+        if (const Entry* pw = entry_of(s, "PASSWORD"); pw != nullptr && !pw->value.empty()) {
+            Problem p{pw->line, s.name, pw->key, "readable-password",
+                      "every local user can read the file, and so the password "
+                      "(chmod o-r the file)"};
+            p.warning = true;
+            out.push_back(std::move(p));
+        }
+    }
+}
+
+void check_hosts(const std::vector<Section>& sections, bool password_readable, Problems& out) {
+    // The records of each kind, by folded name (the first section of a name is the record).
+    std::unordered_set<std::string> records[3], seen;
     for (const Section& s : sections) {
         if (!seen.insert(fold(s.name)).second) continue;
-        for (const Reference& r : references) {
-            if (legacy_rules() && r.key != "DEFAULT_PORT") continue;  // keys it never reads
-            const Entry* e = entry_of(s, r.key);
-            if (e == nullptr || e->value.empty() || !r.holder->contains(fold(s.name))) continue;
-            if (r.target->contains(fold(e->value))) continue;
-            Problem p{e->line, s.name, e->key, "dangling-reference",
-                      "names the " + std::string(r.what) + " " + std::string(e->value) +
-                          ", which is not in the file"};
-            p.warning = true;
-            out.push_back(std::move(p));
+        if (entry_of(s, "TYPE")) records[static_cast<int>(Kind::Port)].insert(fold(s.name));
+        if (entry_of(s, "MODEM_DIAL")) records[static_cast<int>(Kind::Modem)].insert(fold(s.name));
+        for (std::string_view k : {"KWT_ID", "IP_ADDR", "DEST_ADDR", "BXLN_BUSADR"}) {
+            if (entry_of(s, k)) records[static_cast<int>(Kind::Device)].insert(fold(s.name));
         }
-        const Entry* ip = entry_of(s, "IP_ADDR");
-        if (ip != nullptr && devices.contains(fold(s.name)) && !ip->value.empty() &&
-            !is_ipv4(ip->value) && !is_host_name(ip->value)) {
-            Problem p{ip->line, s.name, ip->key, "bad-address",
-                      std::string(1, '"').append(ip->value).append(
-                          "\" is neither an IPv4 address nor a dotted host name")};
-            p.warning = true;
-            out.push_back(std::move(p));
-        }
-        if (password_readable && same_folded(s.name, "Global_Parameters")) {
-            if (const Entry* pw = entry_of(s, "PASSWORD"); pw != nullptr && !pw->value.empty()) {
-                Problem p{pw->line, s.name, pw->key, "readable-password",
-                          "every local user can read the file, and so the password "
-                          "(chmod o-r the file)"};
-                p.warning = true;
-                out.push_back(std::move(p));
-            }
-        }
+    }
+    const Holds holds = [&](Kind kind, std::string_view name) {
+        return records[static_cast<int>(kind)].contains(fold(name));
+    };
+    seen.clear();
+    for (const Section& s : sections) {
+        if (seen.insert(fold(s.name)).second) host_problems(s, holds, password_readable, out);
     }
 }
 
@@ -512,9 +524,43 @@ bool readable_by_all(const std::string& file) { return qdl::platform::world_read
 std::vector<std::string> warnings_after(const std::vector<std::string>& sections) {
     if (sections.empty()) return {};
     const std::string file = locate().file;
-    std::string text;
-    if (!read_config_file(file, text)) return {};
-    return warnings_for(text, readable_by_all(file), sections);
+    const bool readable = readable_by_all(file);
+    if (sections.size() > 64) {  // many: one reading of the whole file
+        std::string text;
+        if (!read_config_file(file, text)) return {};
+        return warnings_for(text, readable, sections);
+    }
+    // A few: each section and what it names looked at in the store, not the whole file read.
+    std::map<std::pair<Kind, std::string>, bool> known;
+    const Holds holds = [&](Kind kind, std::string_view name) {
+        const auto [it, added] = known.try_emplace({kind, fold(name)}, false);
+        if (added) it->second = section_kinds(std::string(name)).holds[static_cast<int>(kind)];
+        return it->second;
+    };
+    const std::string configured = locate().configured;
+    std::vector<std::string> out;
+    std::set<std::string> done;
+    for (const std::string& name : sections) {
+        if (!done.insert(fold(name)).second) continue;
+        const SectionKinds found = section_kinds(name);
+        if (found.name.empty()) continue;
+        std::vector<std::string> values;
+        for (const std::string& key : found.keys) {
+            std::vector<char> value(1024);
+            const std::uint32_t n = qdl::platform::profile_get_string(
+                found.name.c_str(), key.c_str(), "", value.data(),
+                static_cast<std::uint32_t>(value.size()), configured.c_str());
+            values.emplace_back(value.data(), n);
+        }
+        Section s{found.name, 0, {}};
+        for (std::size_t i = 0; i < found.keys.size(); ++i) {
+            s.entries.push_back({found.keys[i], values[i], 0});
+        }
+        Problems problems;
+        host_problems(s, holds, readable, problems);
+        for (const Problem& p : problems) out.push_back(p.section + " " + p.key + ": " + p.message);
+    }
+    return out;
 }
 
 void report_warnings(const Context& ctx, const std::vector<std::string>& warnings,

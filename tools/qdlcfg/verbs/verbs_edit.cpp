@@ -185,13 +185,9 @@ int run_set_global(const Context& ctx, const SetGlobalOptions& opts) {
 
 std::vector<Kind> other_kinds_in_section(Kind kind, const std::string& name) {
     std::vector<Kind> others;
+    const SectionKinds section = section_kinds(name);
     for (Kind k : named_kinds()) {
-        if (k == kind) continue;
-        const std::vector<std::string> names = list_group(k);
-        if (std::any_of(names.begin(), names.end(),
-                        [&](const std::string& n) { return same_section(n, name); })) {
-            others.push_back(k);
-        }
+        if (k != kind && section.holds[static_cast<int>(k)]) others.push_back(k);
     }
     return others;
 }
@@ -218,9 +214,9 @@ const AddressWord& address_word(const std::string& word) {
 }
 
 bool section_has(const std::string& key, const std::string& name) {
-    const std::vector<std::string> names = list_sections({Filter{key, ""}});
-    return std::any_of(names.begin(), names.end(),
-                       [&](const std::string& n) { return same_section(n, name); });
+    const std::vector<std::string> keys = section_kinds(name).keys;
+    return std::any_of(keys.begin(), keys.end(),
+                       [&](const std::string& k) { return same_section(k, key); });
 }
 
 // Whether a device delete removes the whole section: always with "all", otherwise when none of
