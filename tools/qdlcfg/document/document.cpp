@@ -53,6 +53,23 @@ bool informational_key(Kind kind, const std::string& key) {
 
 }  // namespace
 
+namespace {
+
+// A record whose fields are read, checked whole: a port needs a type; then, when nothing else
+// was wrong, the record's own rules. Each problem behind `where`.
+void check_whole(const Record& record, const std::vector<const Field*>& given,
+                 const std::string& where, std::vector<std::string>& problems) {
+    if (record.kind() == Kind::Port && !record.get(*find_field(Kind::Port, "type")).set) {
+        problems.push_back(where + ": no type");
+    }
+    if (!problems.empty()) return;
+    for (const std::string& p : record_problems(record, given, Naming::Key)) {
+        problems.push_back(where + ": " + p);
+    }
+}
+
+}  // namespace
+
 std::vector<std::string> record_from_json(const Json& object, const std::string& where,
                                           Record& record, bool* password_given,
                                           std::optional<int>* status,
@@ -100,13 +117,7 @@ std::vector<std::string> record_from_json(const Json& object, const std::string&
     }
     if (named_out != nullptr) *named_out = named;
     if (partial) return problems;
-    if (record.kind() == Kind::Port && !record.get(*find_field(Kind::Port, "type")).set) {
-        problems.push_back(where + ": no type");
-    }
-    if (!problems.empty()) return problems;
-    for (const std::string& p : record_problems(record, given, Naming::Key)) {
-        problems.push_back(where + ": " + p);
-    }
+    check_whole(record, given, where, problems);
     return problems;
 }
 
@@ -129,13 +140,7 @@ std::vector<std::string> round_trip_problems(const Record& record, const std::st
     if (record.kind() != Kind::Global && !back.get(name_field(record.kind())).set) {
         problems.push_back(where + ": no name");
     }
-    if (record.kind() == Kind::Port && !back.get(*find_field(Kind::Port, "type")).set) {
-        problems.push_back(where + ": no type");
-    }
-    if (!problems.empty()) return problems;
-    for (const std::string& p : record_problems(back, given, Naming::Key)) {
-        problems.push_back(where + ": " + p);
-    }
+    check_whole(back, given, where, problems);
     return problems;
 }
 
