@@ -108,7 +108,7 @@ if(QDL_BUILD_TESTS AND NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND NOT QDL_SANITI
   add_test(NAME install_consumers
     COMMAND sh ${PROJECT_SOURCE_DIR}/tests/install/run.sh ${CMAKE_BINARY_DIR}
             ${PROJECT_SOURCE_DIR}/tests/install ${CMAKE_C_COMPILER} ${CMAKE_CXX_COMPILER}
-            ${CMAKE_COMMAND})
+            ${CMAKE_COMMAND} $<TARGET_EXISTS:qdlcfg>)
   set_tests_properties(install_consumers PROPERTIES TIMEOUT 600)
   # Install directories given as absolute paths, as packagers give them: the .pc files name them
   # as they are (configured only; nothing is built).
